@@ -1,0 +1,171 @@
+// The application object: the one shared store of an installer run (stamped
+// values, derived names, install folder, server address, session id, error
+// detail, statistics) and the handler of the main thread's application
+// messages. Exactly one exists per process, on the main thread; other
+// threads reach it through TheApp() and post messages instead of calling
+// its handlers.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "app/fixed_text.h"
+#include "app/messages.h"
+#include "net/server_address.h"
+#include "platform/message_queue.h"
+#include "platform/platform.h"
+
+namespace app {
+
+// Statistics of the session. Written by the main thread and the update
+// worker, read by the report threads: every member is atomic.
+struct SessionStats {
+  std::atomic<int32_t> step{0};         // step in progress (SetStep only)
+  std::atomic<int32_t> finalCode{0};    // 0 while running; set once
+  std::atomic<int32_t> stepAtFinal{0};  // step when finalCode was set
+  std::atomic<bool> userExit{false};    // the user confirmed leaving
+  std::atomic<int32_t> eps{0};
+  std::atomic<int32_t> dlFileCount{0};
+  std::atomic<int32_t> dlRetryCount{0};
+  std::atomic<int32_t> dlRetryFiles{0};
+  std::atomic<double> kbs{0.0};         // download rate, KB per second
+  std::atomic<uint32_t> tDlg{0};        // tick stamps; 0 = not yet
+  std::atomic<uint32_t> tLang{0};
+  std::atomic<uint32_t> tDL{0};
+
+  // Records `code` as the session's final code unless one is set already;
+  // true when this call set it (then stepAtFinal holds the step of that
+  // moment). Two threads can never both win.
+  bool TrySetFinalCode(int32_t code);
+};
+
+struct Rgb {
+  uint8_t r = 0, g = 0, b = 0;
+  bool operator==(const Rgb&) const = default;
+};
+
+// What the application's handlers ask of the running installer dialog. The
+// dialog implements it; calls come on the main thread.
+class InstallerDialogPort {
+ public:
+  virtual ~InstallerDialogPort() = default;
+  // Calls a movie function: "funcName" and "funcParm" variables, then the
+  // label call on `label`.
+  virtual void AnswerMovie(const std::string& label, const std::string& funcName, const std::string& parm) = 0;
+  // Posts the dialog its close message (askFirst 1 = ask the user first).
+  virtual void PostCloseDialog(uintptr_t askFirst) = 0;
+  // Ends the dialog's modal loop with `result`.
+  virtual void EndModal(int result) = 0;
+};
+
+// The installation steps the handlers start: removal of a half-made
+// installation and the finishing of a complete one.
+class InstallationActions {
+ public:
+  virtual ~InstallationActions() = default;
+  virtual void RemoveInstallation(const std::string& folder, const std::string& appName) = 0;
+  virtual void FinishInstallation() = 0;
+};
+
+// Step codes set by the application itself.
+inline constexpr int32_t kStepInitDialog = 10;
+inline constexpr int32_t kStepLicence = 70;
+inline constexpr int32_t kStepFinished = 100;
+
+class CInstallerApp {
+ public:
+  // Registers this object as the process's application (TheApp()).
+  // `platform` is not owned and must outlive the object.
+  explicit CInstallerApp(const platform::Platform& platform);
+  ~CInstallerApp();
+  CInstallerApp(const CInstallerApp&) = delete;
+  CInstallerApp& operator=(const CInstallerApp&) = delete;
+
+  // Start-up values: copies the stamped values into their fields, sets the
+  // built-in host and help address, derives the launcher file name and the
+  // registry key, forms the session id and the module version.
+  void TakeStartupValues();
+
+  // stats.step = code, unless the final code is already set.
+  void SetStep(int32_t code);
+  // Clears the statistics for a new installer run; stepAtFinal stays.
+  void ResetSessionStats();
+  // Queues an application message for the main thread; any thread. False
+  // when the main loop has already ended.
+  bool PostToMainThread(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0);
+  // The session id: computer name, "_", the time (file-time count when
+  // `useFileTime`, else the local date and time), "_", three random digits.
+  std::string MakeSessionId(bool useFileTime);
+  // Background colour of the movie dialogs for this application name.
+  Rgb BrandBackgroundColor() const;
+
+  // Handles one application message; false for a message that is not one
+  // of the main thread's. Main thread only.
+  bool DispatchThreadMessage(const platform::ThreadMessage& message);
+  void OnBrowseFolder();
+  void OnFilesetDone(uintptr_t result);
+  void OnFinishInstall();
+  void OnReportDone();
+  void OnDialogClosed();
+
+  // The dialog currently running (not owned); null when none.
+  void SetDialog(InstallerDialogPort* dialog) { dialog_ = dialog; }
+  void SetActions(InstallationActions* actions) { actions_ = actions; }
+  platform::MessageQueue& MainQueue() { return mainQueue_; }
+  const platform::Platform& Platform() const { return platform_; }
+
+  // Fields of the session (see the class comment); written directly by the
+  // steps that own them.
+  bool reportDone = false;
+  bool dialogClosed = false;
+  SessionStats stats;
+  std::atomic<bool> removeOnFailure{false};
+  FixedText<260> installDir;
+  FixedText<1000> errorDetail;
+  std::mutex reportLock;  // serialises the tracking-pixel exchanges
+  FixedText<41> serverSerial;
+  FixedText<41> serial;
+  FixedText<31> appName;
+  FixedText<31> launcherFile;
+  FixedText<101> affiliate;
+  FixedText<260> appRegKey;
+  FixedText<41> affiliateSub;
+  FixedText<31> clientPrefix;
+  FixedText<264> language;
+  FixedText<101> param1;
+  FixedText<31> moduleVersion;
+  FixedText<101> sessionId;
+  FixedText<101> serverHost;
+  FixedText<101> helpUrl;
+  int32_t serverPort = 0;  // port of the built-in secure host
+  int32_t flashInstalled = 0;
+  int32_t flashVersion = 0;
+  bool keepUserName = false;
+  net::ServerAddress serverAddress;
+  FixedText<260> webPixel1;
+  FixedText<260> webPixel2;
+  std::atomic<bool> useWebPixels{false};
+
+ private:
+  void QuitHandshakeStep();
+
+  platform::Platform platform_;
+  platform::MessageQueue mainQueue_;
+  InstallerDialogPort* dialog_ = nullptr;
+  InstallationActions* actions_ = nullptr;
+};
+
+// The process's application object; valid while one exists.
+CInstallerApp& TheApp();
+
+// The install folder picked in the folder picker, made to hold the
+// application's name: unchanged when it contains `appName` (any letter
+// case), else `appName` appended after one separator.
+std::string ApplyBrowseRule(const std::string& chosen, const std::string& appName);
+
+// Build date and time of the program, "Mmm dd yyyy_hh:mm:ss".
+std::string BuildStamp();
+
+}  // namespace app

@@ -1,0 +1,1 @@
+// Gives a library whose folder holds only headers one object file.

@@ -1,0 +1,45 @@
+// Files and folders. Paths are in the platform's form (see path.h); relative
+// paths resolve against the process's current directory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// An open file. Not thread-safe; owned by whoever opened it; closed on
+// destruction.
+class File {
+ public:
+  virtual ~File() = default;
+  // Reads up to `size` bytes. Returns false on a read error (then *received
+  // is unspecified); true with *received = 0 at the end of the file.
+  virtual bool Read(void* buffer, size_t size, size_t* received) = 0;
+  // Writes all `size` bytes. Returns false on a write error or a short write.
+  virtual bool Write(const void* data, size_t size) = 0;
+  // The file's length in bytes, -1 when it cannot be told.
+  virtual int64_t Size() = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Opens for reading, shared with other readers only: a file that a writer
+  // holds open is refused. Returns null on failure with the system's
+  // message in *error (when given).
+  virtual std::unique_ptr<File> OpenForRead(const std::string& path, std::string* error) = 0;
+  // Creates or truncates the file for writing, exclusive of other users.
+  // Returns null on failure with the system's message in *error.
+  virtual std::unique_ptr<File> CreateForWrite(const std::string& path, std::string* error) = 0;
+  virtual bool Exists(const std::string& path) = 0;
+  virtual bool IsDirectory(const std::string& path) = 0;
+  // Creates the last level of `path` only. True when it was created.
+  virtual bool CreateDirectory(const std::string& path) = 0;
+  virtual bool SetCurrentDirectory(const std::string& path) = 0;
+  virtual std::string CurrentDirectory() = 0;
+  virtual bool DeleteFile(const std::string& path) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,52 @@
+#include "platform/message_queue.h"
+
+namespace platform {
+
+bool MessageQueue::Post(const ThreadMessage& message) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (quit_) return false;
+    messages_.push_back(message);
+  }
+  ready_.notify_one();
+  return true;
+}
+
+std::optional<ThreadMessage> MessageQueue::Wait() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  ready_.wait(lock, [this] { return quit_ || !messages_.empty(); });
+  if (messages_.empty()) return std::nullopt;
+  ThreadMessage message = messages_.front();
+  messages_.pop_front();
+  return message;
+}
+
+std::optional<ThreadMessage> MessageQueue::TryTake() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (messages_.empty()) return std::nullopt;
+  ThreadMessage message = messages_.front();
+  messages_.pop_front();
+  return message;
+}
+
+void MessageQueue::Quit(int exitCode) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (quit_) return;
+    quit_ = true;
+    exitCode_ = exitCode;
+  }
+  ready_.notify_all();
+}
+
+bool MessageQueue::QuitRequested() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return quit_;
+}
+
+int MessageQueue::ExitCode() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return exitCode_;
+}
+
+}  // namespace platform

@@ -1,0 +1,20 @@
+// The set of platform services handed to the logic. Logic code receives this
+// context (or the single interface it needs) instead of reaching for the
+// operating system; tests fill it with fakes.
+#pragma once
+
+#include "platform/dialogs.h"
+#include "platform/file_system.h"
+#include "platform/http.h"
+#include "platform/system.h"
+
+namespace platform {
+
+struct Platform {
+  System* system = nullptr;
+  FileSystem* files = nullptr;
+  HttpClient* http = nullptr;
+  Dialogs* dialogs = nullptr;
+};
+
+}  // namespace platform

@@ -1,0 +1,7 @@
+#include "platform/path.h"
+
+namespace platform {
+
+char PathSeparator() { return '/'; }
+
+}  // namespace platform

@@ -1,0 +1,22 @@
+// Linux files: the share rules of the Windows build are kept with advisory
+// locks (readers share, a writer is exclusive), so a reader never sees a
+// half-written settings file from another process of ours.
+#pragma once
+
+#include "platform/file_system.h"
+
+namespace platform {
+
+class PosixFileSystem : public FileSystem {
+ public:
+  std::unique_ptr<File> OpenForRead(const std::string& path, std::string* error) override;
+  std::unique_ptr<File> CreateForWrite(const std::string& path, std::string* error) override;
+  bool Exists(const std::string& path) override;
+  bool IsDirectory(const std::string& path) override;
+  bool CreateDirectory(const std::string& path) override;
+  bool SetCurrentDirectory(const std::string& path) override;
+  std::string CurrentDirectory() override;
+  bool DeleteFile(const std::string& path) override;
+};
+
+}  // namespace platform

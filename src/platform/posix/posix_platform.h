@@ -1,0 +1,26 @@
+// The Linux platform services of one process, owned together, and the
+// context that hands them to the logic.
+#pragma once
+
+#include "platform/platform.h"
+#include "platform/posix/posix_dialogs.h"
+#include "platform/posix/posix_file_system.h"
+#include "platform/posix/posix_system.h"
+
+namespace platform {
+
+struct PosixPlatform {
+  PosixSystem system;
+  PosixFileSystem files;
+  PosixDialogs dialogs;
+
+  Platform View() {
+    Platform view;
+    view.system = &system;
+    view.files = &files;
+    view.dialogs = &dialogs;
+    return view;
+  }
+};
+
+}  // namespace platform

@@ -1,0 +1,23 @@
+// Linux implementations of the machine facts.
+#pragma once
+
+#include "platform/system.h"
+
+namespace platform {
+
+class PosixSystem : public System {
+ public:
+  // Linux is not one of the Windows platforms: platformId 0, which the
+  // operating-system code reports as "other".
+  OsVersion GetOsVersion() override;
+  // No screen query on a terminal: 0 x 0.
+  ScreenSize GetScreenSize() override;
+  std::string ComputerName() override;
+  uint32_t TickCount() override;
+  uint64_t SystemTimeAsFileTime() override;
+  LocalTime GetLocalTime() override;
+  std::string ExecutablePath() override;
+  std::string TempFolder() override;
+};
+
+}  // namespace platform

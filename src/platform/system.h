@@ -1,0 +1,44 @@
+// Facts about the machine and the running program: OS version, screen size,
+// computer name, clocks, temp folder and the executable's own path.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+struct OsVersion {
+  bool ok = false;          // false when the query failed
+  uint32_t platformId = 0;  // 1 = Windows 9x family, 2 = NT family, 0 = other
+  uint32_t major = 0;
+  uint32_t minor = 0;
+};
+
+struct ScreenSize {
+  int width = 0;   // pixels; 0 when there is no screen
+  int height = 0;
+};
+
+struct LocalTime {
+  unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+// All calls are non-blocking and safe from any thread.
+class System {
+ public:
+  virtual ~System() = default;
+  virtual OsVersion GetOsVersion() = 0;
+  virtual ScreenSize GetScreenSize() = 0;
+  // The machine's name; empty when it cannot be read.
+  virtual std::string ComputerName() = 0;
+  // Milliseconds since an arbitrary start, wrapping at 2^32.
+  virtual uint32_t TickCount() = 0;
+  // Current UTC time as 100-nanosecond intervals since 1601-01-01.
+  virtual uint64_t SystemTimeAsFileTime() = 0;
+  virtual LocalTime GetLocalTime() = 0;
+  // Full path of the running executable.
+  virtual std::string ExecutablePath() = 0;
+  virtual std::string TempFolder() = 0;
+};
+
+}  // namespace platform
