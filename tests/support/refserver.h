@@ -1,0 +1,75 @@
+// Starts the reference update server (build/bin/refserver) for one test on
+// loopback, with its own temporary log and working folder, and stops it when
+// the object goes out of scope. Start-up is bounded in time; a server that
+// does not come up fails the test.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct RefServerOptions {
+  // Reply set for the update servlet (a file in the server's reply-set
+  // format); empty for the built-in defaults.
+  std::string replySet;
+  // Folder served as static files under "/files/"; empty for none.
+  std::string filesDir;
+  // TLS certificate the HTTPS port presents: "server" (valid for 127.0.0.1
+  // and localhost, signed by the test CA) or "otherhost" (signed by the same
+  // CA for another host name).
+  std::string certificate = "server";
+};
+
+// One request as the server logged it.
+struct LoggedRequest {
+  std::string method;
+  std::string path;
+  std::string userAgent;
+  std::string contentType;          // the Content-Type header as received
+  int contentTypeHeaders = 0;       // how many Content-Type headers arrived
+  bool tls = false;                 // arrived on the HTTPS port
+  std::vector<std::pair<std::string, std::string>> form;  // decoded form fields, in order
+  std::string rawBody;
+
+  // Value of form field `name`; empty when absent.
+  std::string Field(const std::string& name) const;
+  bool HasField(const std::string& name) const;
+};
+
+class RefServer {
+ public:
+  explicit RefServer(const RefServerOptions& options = {});
+  ~RefServer();
+  RefServer(const RefServer&) = delete;
+  RefServer& operator=(const RefServer&) = delete;
+
+  int httpPort() const { return httpPort_; }
+  int httpsPort() const { return httpsPort_; }
+  // PEM file of the test CA that signed the server's certificates.
+  std::string caFile() const;
+
+  // Makes the next `times` requests to `path` (for example
+  // "/servlet/UpdateServlet"), and when `ac` is given only those whose form
+  // carries that action code, misbehave in `mode`: "close" (connection
+  // closed without a reply), "stall" (no byte for `seconds`), "html" (an
+  // HTML error page), "long" (a reply of `bytes` bytes), "drop" (part of a
+  // reply, then the connection is dropped), "badac" (a reply with an unknown
+  // action code), "empty" (an empty reply).
+  void Misbehave(const std::string& mode, const std::string& path, int times = 1, const std::string& ac = "",
+                 int seconds = 0, int bytes = 0);
+
+  // Every request received so far, in order of arrival.
+  std::vector<LoggedRequest> Requests() const;
+  // The raw log lines (one JSON object per request).
+  std::vector<std::string> LogLines() const;
+
+ private:
+  int pid_ = -1;
+  int httpPort_ = 0;
+  int httpsPort_ = 0;
+  std::string workDir_;
+  std::string logPath_;
+};
+
+}  // namespace testing_support
