@@ -1,0 +1,74 @@
+// Fakes of the platform interfaces for unit tests of the logic. Each holds
+// the answers a test sets and records what it was asked.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/dialogs.h"
+#include "platform/system.h"
+
+namespace fakes {
+
+class FakeSystem : public platform::System {
+ public:
+  platform::OsVersion osVersion{true, 2, 5, 1};
+  platform::ScreenSize screen{1024, 768};
+  std::string computerName = "TESTPC";
+  uint32_t tickCount = 100000;
+  uint64_t fileTime = 133000000000000000ULL;
+  platform::LocalTime localTime{2026, 12, 8, 9, 5, 7, 42};
+  std::string executablePath = "/opt/websetup/websetup";
+  std::string tempFolder = "/tmp";
+
+  platform::OsVersion GetOsVersion() override { return osVersion; }
+  platform::ScreenSize GetScreenSize() override { return screen; }
+  std::string ComputerName() override { return computerName; }
+  uint32_t TickCount() override { return tickCount; }
+  uint64_t SystemTimeAsFileTime() override { return fileTime; }
+  platform::LocalTime GetLocalTime() override { return localTime; }
+  std::string ExecutablePath() override { return executablePath; }
+  std::string TempFolder() override { return tempFolder; }
+};
+
+class FakeDialogs : public platform::Dialogs {
+ public:
+  struct Box {
+    std::string text;
+    std::string caption;
+    platform::BoxStyle style;
+  };
+
+  std::optional<std::string> folderToPick;
+  platform::BoxAnswer answer = platform::BoxAnswer::Ok;
+
+  platform::BoxAnswer MessageBox(const std::string& text, const std::string& caption,
+                                 platform::BoxStyle style) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    boxes_.push_back({text, caption, style});
+    return answer;
+  }
+  std::optional<std::string> BrowseForFolder(const std::string& title) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pickerTitles_.push_back(title);
+    return folderToPick;
+  }
+
+  std::vector<Box> Boxes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return boxes_;
+  }
+  std::vector<std::string> PickerTitles() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pickerTitles_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Box> boxes_;
+  std::vector<std::string> pickerTitles_;
+};
+
+}  // namespace fakes
