@@ -1,3 +1,4 @@
+// TEMPORARY NOTE FOR THE HELPER WORKING ON THIS FILE (remove this line when you start editing): before any change, read /work/HELPER_RULES.md: the team rules on naming, commits (own files only, never git add -A), build folder and tests apply to you.
 // The key-value text format of the server's replies, the server override
 // file and the texts handed between threads: each key is "~", a name and
 // "=", directly followed by its value, which ends before the next "~" or "|"
@@ -37,7 +38,10 @@ std::optional<size_t> FindValue(std::string_view text, std::string_view key);
 // `length` bytes) and calls `visit` with each item. The walk is destructive:
 // the "|" after each item is overwritten with a zero byte, so afterwards the
 // text as a whole ends where its first item ends. No "~fl=", no opening "|"
-// or no closing "||": no items. Returns the number of items visited.
+// or no closing "||": no items. Returns the number of items visited. Each
+// item is a zero-terminated view into `text`, valid while `text` is; the
+// std::string overload keeps the string's size (the zero bytes end it for
+// every later lookup, the items stay in place behind them).
 size_t ForEachListItem(char* text, size_t length, const std::function<void(std::string_view item)>& visit);
 size_t ForEachListItem(std::string& text, const std::function<void(std::string_view item)>& visit);
 
@@ -45,7 +49,8 @@ size_t ForEachListItem(std::string& text, const std::function<void(std::string_v
 // "|" and the closing "||".
 bool HasCompleteList(std::string_view text);
 
-// A heap copy of `text` for another thread, which owns it from then on.
+// A heap copy of `text` for another thread, which owns it from then on. Like
+// every text here the copy ends at the first zero byte of `text`.
 std::unique_ptr<std::string> CopyText(std::string_view text);
 
 }  // namespace net
