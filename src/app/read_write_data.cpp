@@ -1,0 +1,62 @@
+#include "app/read_write_data.h"
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace app {
+
+namespace {
+
+// Reads until `size` bytes are in or the file ends; the file layer may hand
+// back less than asked for on one call. False on a read error.
+bool ReadFully(platform::File& file, unsigned char* buffer, size_t size, size_t* received) {
+  size_t total = 0;
+  while (total < size) {
+    size_t n = 0;
+    if (!file.Read(buffer + total, size - total, &n)) return false;
+    if (n == 0) break;
+    total += n;
+  }
+  *received = total;
+  return true;
+}
+
+}  // namespace
+
+DataResult ReadWriteData::ReadData(const std::string& path, void* buffer, size_t size, size_t* bytesRead) const {
+  if (bytesRead) *bytesRead = 0;
+  if (buffer == nullptr) return DataResult::NoBuffer;
+
+  std::unique_ptr<platform::File> file = files_.OpenForRead(path, nullptr);
+  if (!file) return DataResult::OpenFailed;
+
+  if (size == 0) {
+    const int64_t length = file->Size();
+    if (length < 0) return DataResult::ReadFailed;
+    if (length == 0) return DataResult::EmptyFile;
+    size = static_cast<size_t>(length);
+  }
+
+  unsigned char* bytes = static_cast<unsigned char*>(buffer);
+  size_t received = 0;
+  if (!ReadFully(*file, bytes, size, &received)) return DataResult::ReadFailed;
+  if (received == 0) return DataResult::EmptyFile;
+  // A short file leaves a defined buffer: everything after its content is zero.
+  if (received < size) std::memset(bytes + received, 0, size - received);
+  if (bytesRead) *bytesRead = received;
+  return DataResult::Ok;
+}
+
+DataResult ReadWriteData::WriteData(const std::string& path, const void* data, size_t size) const {
+  if (data == nullptr) return DataResult::NoBuffer;
+  // Checked before the file is opened, so a write of nothing creates nothing.
+  if (size == 0) return DataResult::NoBytes;
+
+  std::unique_ptr<platform::File> file = files_.CreateForWrite(path, nullptr);
+  if (!file) return DataResult::OpenFailed;
+  if (!file->Write(data, size)) return DataResult::WriteFailed;
+  return DataResult::Ok;
+}
+
+}  // namespace app
