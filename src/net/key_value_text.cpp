@@ -112,8 +112,6 @@ size_t ForEachListItem(std::string& text, const std::function<void(std::string_v
 
 bool HasCompleteList(std::string_view text) { return FindList(UntilZero(text)).has_value(); }
 
-std::unique_ptr<std::string> CopyText(std::string_view text) {
-  return std::make_unique<std::string>(UntilZero(text));
-}
+std::unique_ptr<std::string> CopyText(std::string_view text) { return std::make_unique<std::string>(UntilZero(text)); }
 
 }  // namespace net

@@ -1,4 +1,3 @@
-// TEMPORARY NOTE FOR THE HELPER WORKING ON THIS FILE (remove this line when you start editing): before any change, read /work/HELPER_RULES.md: the team rules on naming, commits (own files only, never git add -A), build folder and tests apply to you.
 // The key-value text format of the server's replies, the server override
 // file and the texts handed between threads: each key is "~", a name and
 // "=", directly followed by its value, which ends before the next "~" or "|"
