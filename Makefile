@@ -11,7 +11,7 @@ PACKAGES := build-essential cmake pkg-config libgtest-dev libgmock-dev \
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test clean
+.PHONY: all deps configure build test asan tsan clean
 
 all: build
 
@@ -32,6 +32,12 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# Sanitizer runs of the whole suite (their own build folders).
+asan tsan: deps
+	cmake --preset $@
+	cmake --build --preset $@ -j $(JOBS)
+	ctest --preset $@ -j $(JOBS) --timeout 600
 
 clean:
 	rm -rf $(BUILD)

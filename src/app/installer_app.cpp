@@ -35,13 +35,6 @@ bool ContainsNoCase(std::string_view text, std::string_view part) {
 
 }  // namespace
 
-bool SessionStats::TrySetFinalCode(int32_t code) {
-  int32_t expected = 0;
-  if (!finalCode.compare_exchange_strong(expected, code)) return false;
-  stepAtFinal.store(step.load());
-  return true;
-}
-
 CInstallerApp::CInstallerApp(const platform::Platform& platform) : platform_(platform) { theApp = this; }
 
 CInstallerApp::~CInstallerApp() {
