@@ -6,6 +6,9 @@
 #include "platform/dialogs.h"
 #include "platform/file_system.h"
 #include "platform/http.h"
+#include "platform/processes.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -15,6 +18,9 @@ struct Platform {
   FileSystem* files = nullptr;
   HttpClient* http = nullptr;
   Dialogs* dialogs = nullptr;
+  Registry* registry = nullptr;
+  Shell* shell = nullptr;
+  Processes* processes = nullptr;
 };
 
 }  // namespace platform

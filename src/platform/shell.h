@@ -1,0 +1,40 @@
+// Shell services: the special folders that hold shortcuts, and the silent
+// recursive delete and copy of folder trees. Paths are in the platform's
+// form (see path.h).
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Special folder ids, with the system's numbers.
+enum class SpecialFolder : int {
+  CommonPrograms = 23,  // the all-users Start-menu programs folder
+  CommonDesktop = 25,   // the all-users desktop folder
+};
+
+// All calls block until done and are safe from any thread. Results are 0 on
+// success, otherwise the system's error code (Win32 error, errno on POSIX);
+// the calling thread's last error then holds the same code.
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  // The file-system path of a special folder, no trailing separator. Never
+  // fails visibly: an unknown id answers an empty text. Does not create the
+  // folder.
+  virtual std::string SpecialFolderPath(SpecialFolder folder) = 0;
+  // Deletes `path` with everything below it, or only everything inside it
+  // when `contentsOnly` is true (the folder itself stays). Symbolic links are
+  // removed as links; nothing outside the tree is touched. A missing path
+  // answers an error code (and changes nothing). Everything that can be
+  // deleted is deleted even when one entry fails; the first failure's code
+  // is returned.
+  [[nodiscard]] virtual int DeleteTree(const std::string& path, bool contentsOnly) = 0;
+  // Copies the contents of folder `from` into folder `to`, recursively:
+  // folders are created as needed, existing files overwritten, file modes
+  // kept. `to` is created when missing (its parent must exist). Returns 0
+  // or the first failure's code; the copy goes on past a failing entry.
+  [[nodiscard]] virtual int CopyTree(const std::string& from, const std::string& to) = 0;
+};
+
+}  // namespace platform
