@@ -1,0 +1,54 @@
+// Misbehaviour that tests arm through the control endpoint: the next few
+// requests to a path (and, optionally, with a given action code) are
+// answered wrongly instead of normally, so that clients can be driven into
+// each of their failure paths.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace refserver {
+
+enum class Mode {
+  Close,  // the connection is closed before any byte of a reply
+  Stall,  // no byte for `seconds`, then the connection is closed
+  Html,   // status 500 with an HTML error page
+  Long,   // a normal-looking reply padded to `bytes` bytes
+  Drop,   // the reply's headers and part of its body, then the connection drops
+  BadAc,  // the normal reply with an action code that no client knows
+  Empty,  // status 200 with an empty body
+};
+
+// Parses a mode name ("close", "stall", ...); nullopt when unknown.
+std::optional<Mode> ParseMode(const std::string& name);
+const char* ModeName(Mode mode);
+
+struct Rule {
+  Mode mode = Mode::Close;
+  // Request path it applies to; a path ending in "/" covers everything
+  // below it ("/files/").
+  std::string path;
+  // Action code the form must carry; empty for any request to the path.
+  std::string ac;
+  int times = 1;    // how many requests it still applies to
+  int seconds = 0;  // stall duration
+  int bytes = 0;    // reply size for Long, bytes sent before the drop for Drop
+};
+
+// Armed rules, shared by every connection thread.
+class MisbehaviourTable {
+ public:
+  void Add(const Rule& rule);
+  void Clear();
+  // The first armed rule that matches the request, which is used up by one;
+  // nullopt when the request is to be answered normally.
+  std::optional<Rule> Take(const std::string& path, const std::string& ac);
+
+ private:
+  std::mutex mutex_;
+  std::vector<Rule> rules_;
+};
+
+}  // namespace refserver

@@ -1,0 +1,53 @@
+// The request log: one JSON object per line for every client request the
+// server receives, written and flushed before the request is answered, so a
+// test that has its reply can read the request back.
+//
+// Texts travel as bytes. So that any byte survives the log, every text is
+// written as the JSON string of its bytes read as Latin-1 (byte 0xE9 is the
+// character U+00E9); a reader maps each character back to one byte.
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "form.h"
+
+namespace refserver {
+
+struct LogEntry {
+  std::string method;
+  std::string path;    // decoded path
+  std::string target;  // request target as sent, query included
+  std::vector<std::pair<std::string, std::string>> headers;
+  bool tls = false;
+  int localPort = 0;
+  std::string remoteAddr;
+  std::string body;
+  Form form;
+  std::string misbehave;  // mode name when the request was answered wrongly
+};
+
+// The JSON line of `entry` (no line break), time stamped `timeText`.
+std::string FormatLogLine(const LogEntry& entry, const std::string& timeText);
+
+// Reads text back from a JSON string written by FormatLogLine.
+std::string Latin1FromUtf8(const std::string& text);
+
+class RequestLog {
+ public:
+  // Appends to `path`; with an empty path nothing is logged.
+  // Returns false when the file cannot be opened.
+  [[nodiscard]] bool Open(const std::string& path);
+  ~RequestLog();
+  // Writes one line and flushes it. Called from any connection thread.
+  void Write(const LogEntry& entry);
+
+ private:
+  std::mutex mutex_;
+  std::FILE* file_ = nullptr;
+};
+
+}  // namespace refserver
