@@ -47,6 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
                     LookupCase{"~ac=2147483648", "~ac=", "2147483648", std::numeric_limits<int32_t>::max()},
                     LookupCase{"~ac=-2147483648", "~ac=", "-2147483648", std::numeric_limits<int32_t>::min()},
                     LookupCase{"~ac=-2147483649", "~ac=", "-2147483649", std::numeric_limits<int32_t>::min()},
+                    LookupCase{"~ac=18446744073709551616", "~ac=", "18446744073709551616",  // 2^64 must not wrap to 0
+                               std::numeric_limits<int32_t>::max()},
                     LookupCase{"~ac=99999999999999999999999999999", "~ac=", "99999999999999999999999999999",
                                std::numeric_limits<int32_t>::max()},
                     // Only the first 51 characters of a value count: 50 blanks leave one digit.

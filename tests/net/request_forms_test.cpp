@@ -36,10 +36,6 @@ TEST(FormEncodeTest, EveryByteRoundTrips) {
   for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
   const std::string encoded = FormEncode(all);
   EXPECT_EQ(FormDecode(encoded), all);
-  for (int c = 0; c < 256; ++c) {
-    const std::string one(1, static_cast<char>(c));
-    EXPECT_EQ(FormDecode(FormEncode(one)), one) << "byte " << c;
-  }
   // Only the unreserved characters, "+" and "%XX" appear in an encoding.
   EXPECT_EQ(encoded.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789*-._+%"),
             std::string::npos);
@@ -74,14 +70,6 @@ TEST(FormDecodeTest, KeepsMalformedPercentSequences) {
   EXPECT_EQ(FormDecode("%G1%1"), "%G1%1");
   EXPECT_EQ(FormDecode("%e9"), "\xe9");  // lower-case hex is accepted
   EXPECT_EQ(FormDecode("%%41"), "%A");
-}
-
-TEST(FormEncodeTest, ValueWithFormMarksArrivesUnchanged) {
-  const std::string value = "a&b=c+d%20e~f|g\r\nh i";
-  const std::string form = BuildWebPixelAddressRequest(value);
-  const auto fields = ParseForm(form);
-  ASSERT_EQ(fields.size(), 3u) << form;
-  EXPECT_EQ(fields[1], (std::pair<std::string, std::string>{"sn", value}));
 }
 
 struct OsCase {
@@ -236,9 +224,9 @@ TEST(RequestFormsTest, StatisticsReportWithLemAndParameters) {
 
   // Given parameters are sent even when empty; absent ones never, so a gap
   // keeps the later numbers.
-  input.lem.reset();
+  input.lem = std::string();
   input.parms = {std::nullopt, std::string(), std::nullopt, "z"};
-  EXPECT_EQ(BuildStatisticsReport(input), std::string(kStatisticsBase) + "&parm2=&parm4=z");
+  EXPECT_EQ(BuildStatisticsReport(input), std::string(kStatisticsBase) + "&lem=&parm2=&parm4=z");
 }
 
 TEST(RequestFormsTest, StatisticsRateHasExactlyTwoDecimals) {
@@ -276,13 +264,17 @@ TEST(RequestFormsTest, TrackingPixelFormAndThreadArgument) {
 }
 
 TEST(RequestFormsTest, EveryBuilderEncodesEveryValue) {
-  // A hostile value in each text field must come back unchanged and must not
-  // add a field.
+  // A value holding the form's own marks and a line break must come back
+  // exactly and must not add a field, in every text field of every form.
   const std::string hostile = "x&ac=30=%+~|\r\n";
   const std::string initial = BuildInitialPost({hostile, hostile, 0, 0, ""});
   EXPECT_EQ(ParseForm(initial).size(), 6u) << initial;
   EXPECT_EQ(ParseForm(initial)[1].second, hostile);
   EXPECT_EQ(ParseForm(initial)[2].second, hostile);
+
+  const auto pixelAddressFields = ParseForm(BuildWebPixelAddressRequest(hostile));
+  ASSERT_EQ(pixelAddressFields.size(), 3u);
+  EXPECT_EQ(pixelAddressFields[1].second, hostile);
 
   FileListInput list{hostile, hostile, hostile, "", 0, 0, 0, 0, "extra", hostile};
   const auto listFields = ParseForm(BuildFileListRequest(list));
