@@ -1,0 +1,441 @@
+#include "app/settings_record.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/language_file.h"
+#include "platform/posix/posix_file_system.h"
+#include "support/temp_dir.h"
+
+namespace app {
+namespace {
+
+using namespace std::literals;
+using Bytes = SettingsRecord::Bytes;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+// Every byte value, in an order where neighbours differ.
+Bytes Pattern() {
+  Bytes b{};
+  for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<unsigned char>(i * 7 + 3);
+  return b;
+}
+
+// A record as the client would write it to the file.
+std::string FileImage(Bytes memory) {
+  NibbleSwapRange(memory);
+  return std::string(memory.begin(), memory.end());
+}
+
+void PutText(Bytes& record, size_t offset, const std::string& text) {
+  std::memcpy(record.data() + offset, text.c_str(), text.size() + 1);
+}
+
+std::string TextAt(const Bytes& record, size_t offset) {
+  return std::string(reinterpret_cast<const char*>(record.data() + offset));
+}
+
+uint32_t Uint32At(const Bytes& record, size_t offset) {
+  return static_cast<uint32_t>(record[offset]) | static_cast<uint32_t>(record[offset + 1]) << 8 |
+         static_cast<uint32_t>(record[offset + 2]) << 16 | static_cast<uint32_t>(record[offset + 3]) << 24;
+}
+
+// Each test runs with a fresh install folder as its current directory, the
+// way the installer runs once the folder is prepared.
+class SettingsRecordTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    std::filesystem::create_directory(dir / "cfg");
+    ASSERT_TRUE(files.SetCurrentDirectory(dir.path()));
+  }
+  void TearDown() override { std::filesystem::current_path(previous_); }
+
+  std::string FilePath() const { return dir / "cfg/ovl.cfg"; }
+  void WriteRecord(const Bytes& memory) { WriteFile(FilePath(), FileImage(memory)); }
+  // The record in the file, with the exchanged range turned back.
+  Bytes FileRecord() const {
+    const std::string image = ReadFile(FilePath());
+    EXPECT_EQ(image.size(), kSettingsRecordSize);
+    Bytes b{};
+    std::copy_n(image.begin(), std::min(image.size(), b.size()), b.begin());
+    NibbleSwapRange(b);
+    return b;
+  }
+
+  TempDir dir;
+  platform::PosixFileSystem files;
+
+ private:
+  std::filesystem::path previous_;
+};
+
+struct FieldCase {
+  const char* name;
+  size_t offset;
+  size_t width;
+  size_t expectedOffset;
+};
+
+std::ostream& operator<<(std::ostream& out, const FieldCase& c) {
+  return out << c.name << " at " << c.offset << " width " << c.width;
+}
+
+// The fields tile bytes 505..1037 in file order with no gap or overlap, and
+// sit where the client expects them.
+TEST(SettingsLayoutTest, FieldsTileTheInterpretedRange) {
+  const std::vector<FieldCase> fields = {
+      {"cv", kCvOffset, kCvWidth, 505},
+      {"cb", kCbOffset, kCbWidth, 516},
+      {"cleared520", kCleared520Offset, kCleared520Width, 520},
+      {"cleared536", kCleared536Offset, kCleared536Width, 536},
+      {"flagText", kFlagTextOffset, kFlagTextWidth, 547},
+      {"cleared549", kCleared549Offset, kCleared549Width, 549},
+      {"cleared552", kCleared552Offset, kCleared552Width, 552},
+      {"sn", kSnOffset, kSnWidth, 555},
+      {"appName", kAppNameOffset, kAppNameWidth, 596},
+      {"launcherFile", kLauncherFileOffset, kLauncherFileWidth, 627},
+      {"affiliateSub", kAffiliateSubOffset, kAffiliateSubWidth, 658},
+      {"flagByte", kFlagByteOffset, 1, 699},
+      {"lrm", kLrmOffset, kLrmWidth, 700},
+      {"rmp", kRmpOffset, kRmpWidth, 702},
+      {"clientPrefix", kClientPrefixOffset, kClientPrefixWidth, 704},
+      {"affiliate", kAffiliateOffset, kAffiliateWidth, 735},
+      {"userName", kUserNameOffset, kUserNameWidth, 836},
+      {"cleared937", kCleared937Offset, kCleared937Width, 937},
+  };
+  size_t next = 505;
+  for (const FieldCase& f : fields) {
+    SCOPED_TRACE(testing::PrintToString(f));
+    EXPECT_EQ(f.offset, f.expectedOffset);
+    EXPECT_EQ(f.offset, next);
+    next = f.offset + f.width;
+  }
+  EXPECT_EQ(next, kSwapLast + 1);
+  EXPECT_EQ(kSwapFirst, 500u);
+  EXPECT_EQ(kSwapLast - kSwapFirst + 1, 538u);
+}
+
+TEST(SettingsLayoutTest, NibbleSwapExchangesHalves) {
+  const std::vector<std::pair<unsigned, unsigned>> rows = {
+      {0x4A, 0xA4}, {0x41, 0x14}, {0x00, 0x00}, {0xFF, 0xFF}, {0x0F, 0xF0}, {0x80, 0x08}, {0x62, 0x26}};
+  for (const auto& [in, out] : rows) {
+    SCOPED_TRACE(testing::Message() << std::hex << "0x" << in << " -> 0x" << out);
+    EXPECT_EQ(NibbleSwap(static_cast<unsigned char>(in)), out);
+    EXPECT_EQ(NibbleSwap(static_cast<unsigned char>(out)), in);
+  }
+}
+
+TEST_F(SettingsRecordTest, SaveAndLoadKeepEveryByte) {
+  const Bytes pattern = Pattern();
+  const std::string image(pattern.begin(), pattern.end());
+  WriteFile(FilePath(), image);
+
+  SettingsRecord record(files);
+  EXPECT_FALSE(record.Load());
+  for (size_t i = 0; i < kSettingsRecordSize; ++i) {
+    const bool exchanged = i >= 500 && i <= 1037;
+    ASSERT_EQ(record.bytes()[i], exchanged ? NibbleSwap(pattern[i]) : pattern[i]) << "offset " << i;
+  }
+
+  std::filesystem::remove(FilePath());
+  EXPECT_EQ(record.Save(), DataResult::Ok);
+  EXPECT_EQ(ReadFile(FilePath()), image);
+
+  SettingsRecord again(files);
+  EXPECT_FALSE(again.Load());
+  EXPECT_EQ(again.bytes(), record.bytes());
+}
+
+TEST_F(SettingsRecordTest, UserNameIsStoredExchanged) {
+  SettingsRecord record(files);
+  record.SetUserName("\x41\x62");
+  const std::string image = ReadFile(FilePath());
+  ASSERT_EQ(image.size(), kSettingsRecordSize);
+  EXPECT_EQ(image.substr(836, 3), "\x14\x26\x00"s);
+  // A fresh record is otherwise all zero, and zero is its own exchange.
+  EXPECT_EQ(std::count(image.begin(), image.end(), '\0'), static_cast<long>(kSettingsRecordSize - 2));
+  EXPECT_EQ(record.GetUserName(), "Ab");
+}
+
+TEST_F(SettingsRecordTest, ApplyServerReplyFillsVersionFieldsAndKeepsClientData) {
+  Bytes before = Pattern();
+  PutText(before, kUserNameOffset, "bob");
+  PutText(before, kCleared937Offset, "secret");
+  WriteRecord(before);
+
+  SettingsRecord record(files);
+  record.ApplyServerReply("~ac=15~cv=1.2.3~cb=4711~sn=SN-42~lrm=1~rmp=0", "Qx"sv);
+  const Bytes after = FileRecord();
+
+  EXPECT_EQ(TextAt(after, kCvOffset), "1.2.3");
+  EXPECT_EQ(Uint32At(after, kCbOffset), 4711u);
+  EXPECT_EQ(TextAt(after, kSnOffset), "SN-42");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(after.data() + kFlagTextOffset), 2), "1\0"s);
+  EXPECT_EQ(after[kFlagByteOffset], 1);
+  EXPECT_EQ(TextAt(after, kLrmOffset), "1");
+  EXPECT_EQ(TextAt(after, kRmpOffset), "0");
+  EXPECT_EQ(TextAt(after, kClientPrefixOffset), "Qx");
+  for (size_t cleared : {kUserNameOffset, kCleared937Offset, kCleared552Offset, kCleared549Offset,
+                         kCleared520Offset, kCleared536Offset}) {
+    EXPECT_EQ(after[cleared], 0) << "offset " << cleared;
+  }
+  // Bytes the installer does not interpret are carried through.
+  for (size_t i = 0; i < 505; ++i) ASSERT_EQ(after[i], before[i]) << "offset " << i;
+  for (size_t i = 1038; i < kSettingsRecordSize; ++i) ASSERT_EQ(after[i], before[i]) << "offset " << i;
+  for (size_t i = kAppNameOffset; i < kFlagByteOffset; ++i) ASSERT_EQ(after[i], before[i]) << "offset " << i;
+  for (size_t i = kAffiliateOffset; i < kUserNameOffset; ++i) ASSERT_EQ(after[i], before[i]) << "offset " << i;
+  // Only the first byte of an emptied text is cleared.
+  EXPECT_EQ(after[kUserNameOffset + 1], 'o');
+
+  std::string request = "ac=15";
+  record.AppendVersionFields(request);
+  EXPECT_EQ(request, "ac=15&sn=SN-42&cv=1.2.3&cb=4711");
+  EXPECT_EQ(record.ClientProgramPath("Salon.exe"), "QxSalon.exe");
+}
+
+TEST_F(SettingsRecordTest, ApplyServerReplyWithoutCbAndSnClearsThem) {
+  Bytes before{};
+  PutText(before, kSnOffset, "OLDSERIAL");
+  before[kCbOffset] = 99;
+  PutText(before, kClientPrefixOffset, "Keep");
+  WriteRecord(before);
+
+  SettingsRecord record(files);
+  record.ApplyServerReply("~cv=2.0", std::nullopt);
+  const Bytes after = FileRecord();
+  EXPECT_EQ(Uint32At(after, kCbOffset), 0u);
+  EXPECT_EQ(TextAt(after, kSnOffset), "");
+  EXPECT_EQ(TextAt(after, kCvOffset), "2.0");
+  EXPECT_EQ(TextAt(after, kClientPrefixOffset), "Keep");  // no prefix given
+  EXPECT_EQ(record.GetClientPrefix(), "Keep");
+}
+
+TEST_F(SettingsRecordTest, OverlongReplyValuesAreCutToTheirFields) {
+  Bytes before{};
+  PutText(before, kAppNameOffset, "App");
+  PutText(before, kAffiliateOffset, "Aff");
+  WriteRecord(before);
+
+  SettingsRecord record(files);
+  record.ApplyServerReply("~cv=" + std::string(50, 'v') + "~cb=258~sn=" + std::string(60, 's') +
+                              "~lrm=XYZ~rmp=long",
+                          std::string(40, 'p'));
+  const Bytes after = FileRecord();
+  EXPECT_EQ(TextAt(after, kCvOffset), std::string(10, 'v'));
+  EXPECT_EQ(Uint32At(after, kCbOffset), 258u);  // the neighbour of cv is intact
+  EXPECT_EQ(TextAt(after, kSnOffset), std::string(40, 's'));
+  EXPECT_EQ(TextAt(after, kAppNameOffset), "App");
+  EXPECT_EQ(TextAt(after, kLrmOffset), "X");
+  EXPECT_EQ(TextAt(after, kRmpOffset), "l");
+  EXPECT_EQ(TextAt(after, kClientPrefixOffset), std::string(30, 'p'));
+  EXPECT_EQ(TextAt(after, kAffiliateOffset), "Aff");
+
+  net::VersionFields version = record.Version();
+  EXPECT_EQ(version.clientVersion, std::string(10, 'v'));
+  EXPECT_EQ(version.serial, std::string(40, 's'));
+  EXPECT_EQ(version.clientBuild, 258u);
+}
+
+struct IdentityCase {
+  const char* name;
+  size_t offset;
+  size_t width;
+  size_t neighbour;  // the next field, which must stay intact
+};
+
+std::ostream& operator<<(std::ostream& out, const IdentityCase& c) { return out << c.name; }
+
+TEST_F(SettingsRecordTest, SetIdentityLoadsFirstAndCutsEachText) {
+  Bytes before{};
+  PutText(before, kUserNameOffset, "bob");
+  PutText(before, kFlagTextOffset, "1");
+  PutText(before, kClientPrefixOffset, "Qx");
+  WriteRecord(before);
+
+  const std::string longText(120, 'x');
+  SettingsRecord record(files);
+  record.SetIdentity(longText, longText, longText, longText);
+  const Bytes after = FileRecord();
+  EXPECT_EQ(TextAt(after, kUserNameOffset), "bob");
+  EXPECT_EQ(TextAt(after, kFlagTextOffset), "1");
+
+  const std::vector<IdentityCase> rows = {
+      {"appName", kAppNameOffset, kAppNameWidth, kLauncherFileOffset},
+      {"launcherFile", kLauncherFileOffset, kLauncherFileWidth, kAffiliateSubOffset},
+      {"affiliateSub", kAffiliateSubOffset, kAffiliateSubWidth, kFlagByteOffset},
+      {"affiliate", kAffiliateOffset, kAffiliateWidth, kUserNameOffset},
+  };
+  for (const IdentityCase& c : rows) {
+    SCOPED_TRACE(testing::PrintToString(c));
+    EXPECT_EQ(TextAt(after, c.offset), std::string(c.width - 1, 'x'));
+    EXPECT_EQ(c.offset + c.width, c.neighbour);
+  }
+  EXPECT_EQ(after[kFlagByteOffset], 0);
+  EXPECT_EQ(TextAt(after, kClientPrefixOffset), "Qx");
+  EXPECT_EQ(record.GetLauncherFile(), std::string(30, 'x'));
+
+  record.SetIdentity("Quorix", "Quorix.exe", "tessmark", "orbelta");
+  EXPECT_EQ(record.GetLauncherFile(), "Quorix.exe");
+  EXPECT_EQ(TextAt(FileRecord(), kAffiliateSubOffset), "tessmark");
+}
+
+TEST_F(SettingsRecordTest, OverlongUserNameLeavesTheNextFieldIntact) {
+  Bytes before{};
+  PutText(before, kCleared937Offset, "next");
+  WriteRecord(before);
+  SettingsRecord record(files);
+  ASSERT_FALSE(record.Load());
+  record.SetUserName(std::string(200, 'u'));
+  const Bytes after = FileRecord();
+  EXPECT_EQ(TextAt(after, kUserNameOffset), std::string(100, 'u'));
+  EXPECT_EQ(TextAt(after, kCleared937Offset), "next");
+}
+
+struct GetterCase {
+  const char* name;
+  size_t offset;
+  size_t width;
+  std::string (SettingsRecord::*get)() const;
+};
+
+std::ostream& operator<<(std::ostream& out, const GetterCase& c) { return out << c.name; }
+
+// A corrupt file with no zero byte in a field: the getter stops at the
+// field's width instead of running into the next field.
+TEST_F(SettingsRecordTest, GettersStopAtTheFieldWidth) {
+  const std::vector<GetterCase> rows = {
+      {"userName", kUserNameOffset, kUserNameWidth, &SettingsRecord::GetUserName},
+      {"launcherFile", kLauncherFileOffset, kLauncherFileWidth, &SettingsRecord::GetLauncherFile},
+      {"clientPrefix", kClientPrefixOffset, kClientPrefixWidth, &SettingsRecord::GetClientPrefix},
+  };
+  Bytes corrupt{};
+  std::fill(corrupt.begin() + 500, corrupt.begin() + 1038, 'z');
+  for (const GetterCase& c : rows) std::fill_n(corrupt.begin() + c.offset, c.width, 'f');
+  WriteRecord(corrupt);
+
+  SettingsRecord record(files);
+  ASSERT_FALSE(record.Load());
+  for (const GetterCase& c : rows) {
+    SCOPED_TRACE(testing::PrintToString(c));
+    EXPECT_EQ((record.*c.get)(), std::string(c.width, 'f'));
+  }
+  EXPECT_EQ(record.Version().serial, std::string(kSnWidth, 'z'));
+  EXPECT_EQ(record.Version().clientVersion, std::string(kCvWidth, 'z'));
+}
+
+TEST_F(SettingsRecordTest, ShortFileLeavesTheRestZero) {
+  Bytes full = Pattern();
+  WriteFile(FilePath(), FileImage(full).substr(0, 600));
+  SettingsRecord record(files);
+  EXPECT_FALSE(record.Load());
+  for (size_t i = 0; i < 600; ++i) ASSERT_EQ(record.bytes()[i], full[i]) << "offset " << i;
+  for (size_t i = 600; i < kSettingsRecordSize; ++i) ASSERT_EQ(record.bytes()[i], 0) << "offset " << i;
+}
+
+TEST_F(SettingsRecordTest, LongerFileIsReadAsFarAsTheRecord) {
+  const Bytes full = Pattern();
+  WriteFile(FilePath(), FileImage(full) + "trailing client data");
+  SettingsRecord record(files);
+  EXPECT_FALSE(record.Load());
+  EXPECT_EQ(record.bytes(), full);
+}
+
+TEST_F(SettingsRecordTest, UnreadableFileKeepsTheRecordAndSaveWritesItWhole) {
+  const Bytes full = Pattern();
+  WriteRecord(full);
+  SettingsRecord record(files);
+  ASSERT_FALSE(record.Load());
+
+  struct Row {
+    const char* name;
+    std::optional<std::string> content;
+  };
+  for (const Row& row : {Row{"missing", std::nullopt}, Row{"empty", ""s}}) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove(FilePath());
+    if (row.content) WriteFile(FilePath(), *row.content);
+    EXPECT_TRUE(record.Load());
+    EXPECT_EQ(record.bytes(), full);
+  }
+  EXPECT_EQ(record.Save(), DataResult::Ok);
+  EXPECT_EQ(ReadFile(FilePath()), FileImage(full));
+
+  SettingsRecord fresh(files);
+  std::filesystem::remove(FilePath());
+  EXPECT_TRUE(fresh.Load());
+  EXPECT_EQ(fresh.bytes(), Bytes{});
+}
+
+TEST_F(SettingsRecordTest, FileHeldByAWriterIsNotRead) {
+  WriteRecord(Pattern());
+  SettingsRecord record(files);
+  std::unique_ptr<platform::File> writer = files.CreateForWrite(FilePath(), nullptr);
+  ASSERT_TRUE(writer);
+  EXPECT_TRUE(record.Load());
+  EXPECT_EQ(record.bytes(), Bytes{});
+  // The save is refused too while the writer holds the file.
+  EXPECT_EQ(record.Save(), DataResult::OpenFailed);
+  writer.reset();
+  EXPECT_EQ(record.Save(), DataResult::Ok);
+}
+
+TEST_F(SettingsRecordTest, LoadFromReadsAnotherFolder) {
+  TempDir other;
+  Bytes installed{};
+  PutText(installed, kUserNameOffset, "Player One");
+  std::string image = FileImage(installed);
+  WriteFile(other / "cfg/ovl.cfg", image);
+
+  for (const std::string& folder : {other.path(), other.path() + "/"}) {
+    SCOPED_TRACE(folder);
+    SettingsRecord record(files);
+    EXPECT_FALSE(record.LoadFrom(folder));
+    EXPECT_EQ(record.GetUserName(), "Player One");
+  }
+  SettingsRecord record(files);
+  EXPECT_TRUE(record.LoadFrom(dir / "nowhere"));
+  EXPECT_EQ(record.GetUserName(), "");
+}
+
+struct LanguageCase {
+  const char* name;
+  std::optional<std::string> content;
+  std::string code;
+};
+
+std::ostream& operator<<(std::ostream& out, const LanguageCase& c) { return out << c.name; }
+
+class LanguageFileTest : public testing::TestWithParam<LanguageCase> {};
+
+TEST_P(LanguageFileTest, ReadsTheCode) {
+  const LanguageCase& c = GetParam();
+  TempDir dir;
+  if (c.content) WriteFile(dir / "cfg/lang.cfg", *c.content);
+  platform::PosixFileSystem files;
+  ReadWriteData data(files);
+  EXPECT_EQ(ReadLanguageFile(data, dir.path()), c.code);
+  EXPECT_EQ(ReadLanguageFile(data, dir.path() + "/"), c.code);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LanguageFileTest,
+                         testing::Values(LanguageCase{"TwoLettersAndZero", "de\0"s, "de"},
+                                         LanguageCase{"TwoLettersOnly", "de"s, "de"},
+                                         LanguageCase{"ThreeLetters", "eng\0"s, "eng"},
+                                         LanguageCase{"LongerTextCutToThree", "english"s, "eng"},
+                                         LanguageCase{"BytesAfterTheZeroIgnored", "fr\0garbage-after-zero"s, "fr"},
+                                         LanguageCase{"LeadingZero", "\0en"s, ""},
+                                         LanguageCase{"EmptyFile", ""s, ""},
+                                         LanguageCase{"MissingFile", std::nullopt, ""}),
+                         [](const testing::TestParamInfo<LanguageCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace app
