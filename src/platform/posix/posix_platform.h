@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "platform/posix/curl_http_client.h"
 #include "platform/posix/posix_dialogs.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_system.h"
@@ -12,12 +13,14 @@ namespace platform {
 struct PosixPlatform {
   PosixSystem system;
   PosixFileSystem files;
+  CurlHttpClient http;
   PosixDialogs dialogs;
 
   Platform View() {
     Platform view;
     view.system = &system;
     view.files = &files;
+    view.http = &http;
     view.dialogs = &dialogs;
     return view;
   }
