@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -29,6 +30,7 @@ struct LoggedRequest {
   std::string contentType;          // the Content-Type header as received
   int contentTypeHeaders = 0;       // how many Content-Type headers arrived
   bool tls = false;                 // arrived on the HTTPS port
+  std::string misbehave;            // mode it was answered in; empty for a normal answer
   std::vector<std::pair<std::string, std::string>> form;  // decoded form fields, in order
   std::string rawBody;
 
@@ -44,6 +46,9 @@ class RefServer {
   RefServer(const RefServer&) = delete;
   RefServer& operator=(const RefServer&) = delete;
 
+  // True once the server has come up; the constructor has already failed
+  // the test when it did not.
+  bool started() const { return httpPort_ > 0 && httpsPort_ > 0; }
   int httpPort() const { return httpPort_; }
   int httpsPort() const { return httpsPort_; }
   // PEM file of the test CA that signed the server's certificates.
@@ -59,6 +64,9 @@ class RefServer {
   void Misbehave(const std::string& mode, const std::string& path, int times = 1, const std::string& ac = "",
                  int seconds = 0, int bytes = 0);
 
+  // Disarms every misbehaviour still armed.
+  void ResetMisbehaviour();
+
   // Every request received so far, in order of arrival.
   std::vector<LoggedRequest> Requests() const;
   // The raw log lines (one JSON object per request).
@@ -70,6 +78,11 @@ class RefServer {
   int httpsPort_ = 0;
   std::string workDir_;
   std::string logPath_;
+  std::string controlToken_;
+
+  void Start(const RefServerOptions& options);
+  void Stop();
+  void Control(const std::string& path, const std::vector<std::pair<std::string, std::string>>& fields);
 };
 
 }  // namespace testing_support
