@@ -7,6 +7,9 @@
 #include "platform/posix/posix_dialogs.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_system.h"
+#include "platform/posix/processes_posix.h"
+#include "platform/posix/registry_posix.h"
+#include "platform/posix/shell_posix.h"
 
 namespace platform {
 
@@ -15,6 +18,9 @@ struct PosixPlatform {
   PosixFileSystem files;
   CurlHttpClient http;
   PosixDialogs dialogs;
+  PosixRegistry registry;
+  PosixShell shell;
+  PosixProcesses processes;
 
   Platform View() {
     Platform view;
@@ -22,6 +28,9 @@ struct PosixPlatform {
     view.files = &files;
     view.http = &http;
     view.dialogs = &dialogs;
+    view.registry = &registry;
+    view.shell = &shell;
+    view.processes = &processes;
     return view;
   }
 };

@@ -1,0 +1,333 @@
+#include "platform/posix/shell_posix.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// The value of a user-dirs.dirs line such as XDG_DESKTOP_DIR="$HOME/Desktop",
+// with $HOME expanded; empty when the line is not usable.
+std::string UserDirsValue(const std::string& line, const std::string& name) {
+  const std::string prefix = name + "=\"";
+  if (line.compare(0, prefix.size(), prefix) != 0) return std::string();
+  const size_t end = line.rfind('"');
+  if (end == std::string::npos || end < prefix.size()) return std::string();
+  std::string value = line.substr(prefix.size(), end - prefix.size());
+  if (value.compare(0, 5, "$HOME") == 0 && (value.size() == 5 || value[5] == '/')) {
+    value = HomeFolder() + value.substr(5);
+  }
+  return value.empty() || value[0] != '/' ? std::string() : WithoutTrailingSlash(value);
+}
+
+// Entry names of an open folder, without "." and "..". The folder handle
+// stays open and owned by the caller.
+int ListFolder(int dirFd, std::vector<std::string>* names) {
+  const int copy = dup(dirFd);
+  if (copy < 0) return errno;
+  DIR* dir = fdopendir(copy);
+  if (dir == nullptr) {
+    const int error = errno;
+    close(copy);
+    return error;
+  }
+  rewinddir(dir);
+  errno = 0;
+  while (dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(name);
+  }
+  const int error = errno;
+  closedir(dir);
+  return error;
+}
+
+void KeepFirst(int* result, int error) {
+  if (*result == 0) *result = error;
+}
+
+// Deletes everything inside the open folder `dirFd`, depth first.
+int DeleteContents(int dirFd) {
+  struct stat self;
+  if (fstat(dirFd, &self) == 0 && (self.st_mode & S_IRWXU) != S_IRWXU) {
+    fchmod(dirFd, (self.st_mode & 07777) | S_IRWXU);  // best effort; unlink reports what remains
+  }
+  std::vector<std::string> names;
+  int result = ListFolder(dirFd, &names);
+  for (const std::string& name : names) {
+    struct stat st;
+    if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) KeepFirst(&result, errno);
+      continue;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      const int child = openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (child < 0) {
+        KeepFirst(&result, errno);
+      } else {
+        KeepFirst(&result, DeleteContents(child));
+        close(child);
+      }
+      if (unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0) KeepFirst(&result, errno);
+    } else if (unlinkat(dirFd, name.c_str(), 0) != 0 && errno != ENOENT) {
+      KeepFirst(&result, errno);
+    }
+  }
+  return result;
+}
+
+int CopyBytes(int from, int to) {
+  // copy_file_range lets the file system share or copy blocks in the
+  // kernel; read/write serves where it is not offered.
+  for (;;) {
+    const ssize_t n = copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+    if (n == 0) return 0;
+    if (n > 0) continue;
+    if (errno == EINTR) continue;
+    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) break;
+    return errno;
+  }
+  std::vector<char> buffer(256 * 1024);
+  for (;;) {
+    const ssize_t n = read(from, buffer.data(), buffer.size());
+    if (n == 0) return 0;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = write(to, buffer.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return w < 0 ? errno : EIO;
+      done += w;
+    }
+  }
+}
+
+// Opens the destination file for writing without following a link and
+// without truncating yet, replacing a read-only file or a link.
+int OpenDestination(int toDir, const std::string& name, mode_t mode) {
+  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  int fd = openat(toDir, name.c_str(), flags, mode | S_IWUSR);
+  if (fd < 0 && (errno == EACCES || errno == ELOOP || errno == EPERM)) {
+    if (unlinkat(toDir, name.c_str(), 0) == 0) fd = openat(toDir, name.c_str(), flags, mode | S_IWUSR);
+  }
+  return fd;
+}
+
+int CopyFile(int fromDir, int toDir, const std::string& name, const struct stat& source) {
+  const int in = openat(fromDir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) return errno;
+  const int out = OpenDestination(toDir, name, source.st_mode & 07777);
+  if (out < 0) {
+    const int error = errno;
+    close(in);
+    return error;
+  }
+  int result = 0;
+  struct stat target;
+  if (fstat(out, &target) != 0) {
+    result = errno;
+  } else if (target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
+    result = 0;  // the file onto itself: truncating it would destroy it
+  } else if (ftruncate(out, 0) != 0) {
+    result = errno;
+  } else {
+    result = CopyBytes(in, out);
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    if (result == 0 && fchmod(out, source.st_mode & 07777) != 0) result = errno;
+    if (result == 0) futimens(out, times);  // times are a courtesy; their failure is not the copy's
+  }
+  if (close(out) != 0 && result == 0) result = errno;
+  close(in);
+  return result;
+}
+
+int CopyLink(int fromDir, int toDir, const std::string& name, const struct stat& source) {
+  std::string target(static_cast<size_t>(source.st_size) + 1, '\0');
+  const ssize_t n = readlinkat(fromDir, name.c_str(), target.data(), target.size());
+  if (n < 0) return errno;
+  target.resize(static_cast<size_t>(n));
+  struct stat existing;
+  if (fstatat(toDir, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(existing.st_mode)) {
+    unlinkat(toDir, name.c_str(), 0);
+  }
+  return symlinkat(target.c_str(), toDir, name.c_str()) == 0 ? 0 : errno;
+}
+
+// The two folders a copy starts from, so that a tree copied into itself (or
+// a destination inside its source) cannot feed on its own output.
+struct CopyRoots {
+  struct stat from;
+  struct stat to;
+};
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+int CopyContents(int fromDir, int toDir, const CopyRoots& roots);
+
+int CopyFolder(int fromDir, int toDir, const std::string& name, const struct stat& source, const CopyRoots& roots) {
+  if (mkdirat(toDir, name.c_str(), (source.st_mode & 07777) | S_IRWXU) != 0 && errno != EEXIST) return errno;
+  const int from = openat(fromDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (from < 0) return errno;
+  const int to = openat(toDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (to < 0) {
+    const int error = errno;
+    close(from);
+    return error;
+  }
+  int result = 0;
+  struct stat target;
+  if (fstat(to, &target) != 0) {
+    result = errno;
+  } else if (SameFile(target, source) || SameFile(target, roots.from)) {
+    result = ELOOP;  // the destination is the source itself
+  } else {
+    result = CopyContents(from, to, roots);
+  }
+  close(to);
+  close(from);
+  return result;
+}
+
+int CopyContents(int fromDir, int toDir, const CopyRoots& roots) {
+  std::vector<std::string> names;
+  int result = ListFolder(fromDir, &names);
+  for (const std::string& name : names) {
+    struct stat st;
+    if (fstatat(fromDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      KeepFirst(&result, errno);
+    } else if (S_ISDIR(st.st_mode)) {
+      if (SameFile(st, roots.to)) continue;  // the destination lies inside the source: not copied into itself
+      KeepFirst(&result, CopyFolder(fromDir, toDir, name, st, roots));
+    } else if (S_ISREG(st.st_mode)) {
+      KeepFirst(&result, CopyFile(fromDir, toDir, name, st));
+    } else if (S_ISLNK(st.st_mode)) {
+      KeepFirst(&result, CopyLink(fromDir, toDir, name, st));
+    } else {
+      KeepFirst(&result, ENOTSUP);
+    }
+  }
+  return result;
+}
+
+int Finish(int result) {
+  errno = result;
+  return result;
+}
+
+}  // namespace
+
+std::string HomeFolder() {
+  const char* home = getenv("HOME");
+  if (IsAbsolute(home)) return WithoutTrailingSlash(home);
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+      IsAbsolute(found->pw_dir)) {
+    return WithoutTrailingSlash(found->pw_dir);
+  }
+  return "/";
+}
+
+std::string XdgDataHome() {
+  const char* value = getenv("XDG_DATA_HOME");
+  if (IsAbsolute(value)) return WithoutTrailingSlash(value);
+  return HomeFolder() + "/.local/share";
+}
+
+std::string XdgConfigHome() {
+  const char* value = getenv("XDG_CONFIG_HOME");
+  if (IsAbsolute(value)) return WithoutTrailingSlash(value);
+  return HomeFolder() + "/.config";
+}
+
+std::string XdgDesktopFolder() {
+  const char* value = getenv("XDG_DESKTOP_DIR");
+  if (IsAbsolute(value)) return WithoutTrailingSlash(value);
+  std::ifstream dirs(XdgConfigHome() + "/user-dirs.dirs");
+  std::string line;
+  while (std::getline(dirs, line)) {
+    const std::string desktop = UserDirsValue(line, "XDG_DESKTOP_DIR");
+    if (!desktop.empty()) return desktop;
+  }
+  return HomeFolder() + "/Desktop";
+}
+
+std::string PosixShell::SpecialFolderPath(SpecialFolder folder) {
+  switch (folder) {
+    case SpecialFolder::CommonPrograms:
+      return XdgDataHome() + "/applications";
+    case SpecialFolder::CommonDesktop:
+      return XdgDesktopFolder();
+  }
+  return std::string();
+}
+
+int PosixShell::DeleteTree(const std::string& path, bool contentsOnly) {
+  struct stat st;
+  if (path.empty()) return Finish(ENOENT);
+  if (lstat(path.c_str(), &st) != 0) return Finish(errno);
+  if (!S_ISDIR(st.st_mode)) {
+    // A file or a link named directly: a link goes, its target stays.
+    if (contentsOnly) return Finish(ENOTDIR);
+    return Finish(unlink(path.c_str()) == 0 ? 0 : errno);
+  }
+  const int dir = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return Finish(errno);
+  int result = DeleteContents(dir);
+  close(dir);
+  if (!contentsOnly && rmdir(path.c_str()) != 0) KeepFirst(&result, errno);
+  return Finish(result);
+}
+
+int PosixShell::CopyTree(const std::string& from, const std::string& to) {
+  const int fromDir = open(from.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fromDir < 0) return Finish(errno);
+  CopyRoots roots;
+  if (fstat(fromDir, &roots.from) != 0) {
+    const int error = errno;
+    close(fromDir);
+    return Finish(error);
+  }
+  if (mkdir(to.c_str(), (roots.from.st_mode & 07777) | S_IRWXU) != 0 && errno != EEXIST) {
+    const int error = errno;
+    close(fromDir);
+    return Finish(error);
+  }
+  const int toDir = open(to.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (toDir < 0) {
+    const int error = errno;
+    close(fromDir);
+    return Finish(error);
+  }
+  int result = 0;
+  if (fstat(toDir, &roots.to) != 0) {
+    result = errno;
+  } else if (!SameFile(roots.from, roots.to)) {
+    result = CopyContents(fromDir, toDir, roots);
+  }
+  close(toDir);
+  close(fromDir);
+  return Finish(result);
+}
+
+}  // namespace platform
