@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -235,9 +236,13 @@ void RefServer::ResetMisbehaviour() { Control("/control/reset", {}); }
 std::vector<std::string> RefServer::LogLines() const {
   std::vector<std::string> lines;
   std::ifstream in(logPath_, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty()) lines.push_back(line);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // A line without its line break is still being written; it is left for
+  // the next call.
+  size_t start = 0;
+  for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+    if (end > start) lines.push_back(text.substr(start, end - start));
+    start = end + 1;
   }
   return lines;
 }

@@ -7,6 +7,18 @@
 // "listening http=<port> https=<port>" goes to stdout. SIGTERM or SIGINT
 // stops the server; the exit code is 0 then, 2 for a bad command line and 1
 // when the server cannot start.
+//
+// Served on both ports: POST /servlet/UpdateServlet (and any path holding
+// ".php") answered by the form's "ac" from the reply set (--replies, format
+// in reply_set.h); POST /servlet/PixelServlet; GET /files/<path> from
+// --files. Every client request is logged as one JSON line to --log.
+//
+// Control, on the plain HTTP port only and never logged (form fields; with
+// --control-token each request carries token=T or X-Control-Token: T):
+//   POST /control/misbehave  mode=close|stall|html|long|drop|badac|empty
+//                            path=<request path, or a folder ending in "/">
+//                            [ac=<code>] [times=N] [seconds=N] [bytes=N]
+//   POST /control/reset      disarms every armed misbehaviour
 #include <pthread.h>
 #include <signal.h>
 

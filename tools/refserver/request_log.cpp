@@ -3,7 +3,12 @@
 #include <chrono>
 #include <ctime>
 
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include <nlohmann/json.hpp>
 
@@ -53,21 +58,6 @@ std::string HeaderValue(const LogEntry& entry, const char* name) {
 
 }  // namespace
 
-std::string Latin1FromUtf8(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if ((byte & 0xE0) == 0xC0 && i + 1 < text.size()) {
-      out += static_cast<char>(((byte & 0x1F) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
-      ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 std::string FormatLogLine(const LogEntry& entry, const std::string& timeText) {
   nlohmann::ordered_json line;
   line["time"] = timeText;
@@ -87,20 +77,27 @@ std::string FormatLogLine(const LogEntry& entry, const std::string& timeText) {
 
 bool RequestLog::Open(const std::string& path) {
   if (path.empty()) return true;
-  file_ = std::fopen(path.c_str(), "ab");
-  return file_ != nullptr;
+  fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  return fd_ >= 0;
 }
 
 RequestLog::~RequestLog() {
-  if (file_ != nullptr) std::fclose(file_);
+  if (fd_ >= 0) close(fd_);
 }
 
 void RequestLog::Write(const LogEntry& entry) {
-  if (file_ == nullptr) return;
+  if (fd_ < 0) return;
   const std::string line = FormatLogLine(entry, NowText()) + "\n";
+  // One write per line where the system allows it, so that a reader never
+  // sees the lines of two requests interleaved.
   std::lock_guard lock(mutex_);
-  std::fwrite(line.data(), 1, line.size(), file_);
-  std::fflush(file_);
+  size_t written = 0;
+  while (written < line.size()) {
+    const ssize_t n = write(fd_, line.data() + written, line.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    written += static_cast<size_t>(n);
+  }
 }
 
 }  // namespace refserver

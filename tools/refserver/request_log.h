@@ -7,7 +7,6 @@
 // character U+00E9); a reader maps each character back to one byte.
 #pragma once
 
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -33,9 +32,6 @@ struct LogEntry {
 // The JSON line of `entry` (no line break), time stamped `timeText`.
 std::string FormatLogLine(const LogEntry& entry, const std::string& timeText);
 
-// Reads text back from a JSON string written by FormatLogLine.
-std::string Latin1FromUtf8(const std::string& text);
-
 class RequestLog {
  public:
   // Appends to `path`; with an empty path nothing is logged.
@@ -47,7 +43,7 @@ class RequestLog {
 
  private:
   std::mutex mutex_;
-  std::FILE* file_ = nullptr;
+  int fd_ = -1;
 };
 
 }  // namespace refserver
