@@ -148,9 +148,10 @@ TEST_F(ReadWriteDataTest, WriteIntoAMissingFolderFailsToOpen) {
   EXPECT_EQ(data.WriteData(dir / "no/such/folder/f.bin", "x", 1), DataResult::OpenFailed);
 }
 
-// A file layer that hands out data two bytes per call and can fail on
-// request, for the paths a real disk does not produce on demand.
-class ScriptedFiles : public platform::FileSystem {
+// A file layer whose files hand out data two bytes per call and can fail on
+// request, for the paths a real disk does not produce on demand. Everything
+// but opening files is the real layer's.
+class ScriptedFiles : public platform::PosixFileSystem {
  public:
   std::string content;
   bool readFails = false;
@@ -188,12 +189,6 @@ class ScriptedFiles : public platform::FileSystem {
     written.clear();
     return std::make_unique<ScriptedFile>(*this);
   }
-  bool Exists(const std::string&) override { return true; }
-  bool IsDirectory(const std::string&) override { return false; }
-  bool CreateDirectory(const std::string&) override { return false; }
-  bool SetCurrentDirectory(const std::string&) override { return false; }
-  std::string CurrentDirectory() override { return {}; }
-  bool DeleteFile(const std::string&) override { return false; }
 };
 
 TEST(ReadWriteDataLayerTest, ReadsOnUntilTheFileEnds) {
