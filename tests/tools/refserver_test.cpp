@@ -351,6 +351,16 @@ TEST_F(MisbehaviourTest, EmptyIsAnEmptySuccess) {
   ExpectNormalAfterwards();
 }
 
+TEST_F(MisbehaviourTest, ControlRefusesUnknownModesAndMissingToken) {
+  static RefServer* server;
+  server = &server_;
+  EXPECT_NONFATAL_FAILURE(server->Misbehave("explode", kUpdate), "answered 400");
+  const auto withoutToken = PostForm("mode=empty&path=%2Fservlet%2FUpdateServlet", "/control/misbehave");
+  ASSERT_TRUE(withoutToken);
+  EXPECT_EQ(withoutToken->status, 403);
+  ExpectNormalAfterwards();
+}
+
 TEST_F(MisbehaviourTest, MatchesByActionCodeAndCountsTimes) {
   server_.Misbehave("empty", kUpdate, 2, "11");
   const std::vector<std::pair<std::string, bool>> sequence = {
