@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -137,8 +138,12 @@ class CurlStream : public HttpStream {
     set(CURLOPT_HTTPHEADER, headers_);
     if (!request_.agent.empty()) set(CURLOPT_USERAGENT, request_.agent.c_str());
     set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(request_.timeouts.connectSeconds));
-    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-    set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(request_.timeouts.idleSeconds));
+    // The time without data is watched here rather than with libcurl's
+    // low-speed limit, which averages over a window of several seconds and
+    // so ends a stalled exchange that much later than asked.
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_XFERINFOFUNCTION, &CurlStream::OnProgress);
+    set(CURLOPT_XFERINFODATA, this);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     if (!extraCaFile_.empty()) {
@@ -174,6 +179,9 @@ class CurlStream : public HttpStream {
       if (message->data.result != CURLE_OK) {
         failed_ = true;
         failure_ = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(message->data.result);
+        if (idleExpired_) {
+          failure_ = "no data for " + std::to_string(request_.timeouts.idleSeconds) + " seconds";
+        }
       }
     }
   }
@@ -192,6 +200,34 @@ class CurlStream : public HttpStream {
     }
     self->pending_.append(data, size * count);
     return size * count;
+  }
+
+  // Called by libcurl on every transfer of data and at least once a second
+  // while the exchange waits. Non-zero aborts the exchange.
+  static int OnProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+    auto* self = static_cast<CurlStream*>(user);
+    return self->IdleTooLong(downloaded + uploaded) ? 1 : 0;
+  }
+
+  // The idle clock runs from the moment the connection (TLS included) is
+  // up, is reset by every byte sent or received, and stands still while the
+  // transfer waits for the caller to read.
+  bool IdleTooLong(curl_off_t bytesMoved) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!Connected() || paused_ || bytesMoved != bytesMoved_) {
+      bytesMoved_ = bytesMoved;
+      lastActivity_ = now;
+      return false;
+    }
+    if (now - lastActivity_ < std::chrono::seconds(request_.timeouts.idleSeconds)) return false;
+    idleExpired_ = true;
+    return true;
+  }
+
+  bool Connected() const {
+    curl_off_t micros = 0;
+    const CURLINFO phase = request_.secure ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T;
+    return curl_easy_getinfo(easy_, phase, &micros) == CURLE_OK && micros > 0;
   }
 
   void ResumeIfRoom() {
@@ -226,6 +262,9 @@ class CurlStream : public HttpStream {
   char errorBuffer_[CURL_ERROR_SIZE];
   std::string pending_;
   size_t pendingStart_ = 0;
+  std::chrono::steady_clock::time_point lastActivity_ = std::chrono::steady_clock::now();
+  curl_off_t bytesMoved_ = 0;
+  bool idleExpired_ = false;
   bool started_ = false;
   bool paused_ = false;
   bool done_ = false;
