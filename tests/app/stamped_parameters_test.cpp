@@ -65,57 +65,38 @@ TEST(StampedParametersTest, UnstampedProgramReadsTheDefaults) {
   }
 }
 
-// A block in memory with every key in place and every value area filled
-// with `fill`, each final zero present.
-std::array<unsigned char, kStampedBlockSize> BlockFilledWith(unsigned char fill) {
-  std::array<unsigned char, kStampedBlockSize> block{};
-  for (const SlotCase& c : Slots()) {
-    const size_t keyLength = std::strlen(c.key);
-    std::memcpy(block.data() + c.offset, c.key, keyLength);
-    std::memset(block.data() + c.offset + keyLength, fill, c.capacity);
-  }
-  return block;
-}
+struct AreaCase {
+  const char* name;
+  std::string area;  // written at the start of every value area
+  char filler;       // the rest of every value area
+  bool finalZeros;   // the final zero bytes are in place
+  std::string (*expected)(size_t capacity);
+};
 
-TEST(StampedParametersTest, ValueFillingTheCapacityIsReadToTheFinalZero) {
-  const auto block = BlockFilledWith('v');
-  for (const SlotCase& c : Slots()) {
-    SCOPED_TRACE(testing::PrintToString(c));
-    EXPECT_EQ(ReadStampedValueFrom(block.data(), c.slot), std::string(c.capacity, 'v'));
-  }
-}
+std::ostream& operator<<(std::ostream& out, const AreaCase& c) { return out << c.name; }
 
-TEST(StampedParametersTest, SpacesBeforeTheFirstZeroArePartOfTheValue) {
-  auto block = BlockFilledWith(' ');
-  for (const SlotCase& c : Slots()) {
-    std::memcpy(block.data() + c.offset + std::strlen(c.key), "ab", 2);
-  }
-  for (const SlotCase& c : Slots()) {
-    SCOPED_TRACE(testing::PrintToString(c));
-    EXPECT_EQ(ReadStampedValueFrom(block.data(), c.slot), "ab" + std::string(c.capacity - 2, ' '));
-  }
-}
-
-TEST(StampedParametersTest, ValueEndsAtItsZeroAndFillerIsNotRead) {
-  auto block = BlockFilledWith(' ');
-  for (const SlotCase& c : Slots()) {
-    unsigned char* area = block.data() + c.offset + std::strlen(c.key);
-    std::memcpy(area, "x y", 3);
-    area[3] = 0;
-  }
-  for (const SlotCase& c : Slots()) {
-    SCOPED_TRACE(testing::PrintToString(c));
-    EXPECT_EQ(ReadStampedValueFrom(block.data(), c.slot), "x y");
-  }
-}
-
-TEST(StampedParametersTest, MissingFinalZeroNeverReadsPastTheCapacity) {
-  // A damaged block: no zero anywhere after the keys.
-  std::array<unsigned char, kStampedBlockSize> block;
-  block.fill('#');
-  for (const SlotCase& c : Slots()) {
-    SCOPED_TRACE(testing::PrintToString(c));
-    EXPECT_EQ(ReadStampedValueFrom(block.data(), c.slot).size(), c.capacity);
+TEST(StampedParametersTest, ValueReadFromABlockInMemory) {
+  const std::vector<AreaCase> rows = {
+      {"FillsTheCapacity", "", 'v', true, [](size_t cap) { return std::string(cap, 'v'); }},
+      // Spaces before the first zero byte belong to the value.
+      {"SpacesWithoutZero", "ab", ' ', true, [](size_t cap) { return "ab" + std::string(cap - 2, ' '); }},
+      {"EndsAtItsZero", std::string("x y\0", 4), ' ', true, [](size_t) { return std::string("x y"); }},
+      // A damaged block without the final zeros is still read no further.
+      {"NoFinalZero", "", '#', false, [](size_t cap) { return std::string(cap, '#'); }},
+  };
+  for (const AreaCase& row : rows) {
+    std::array<unsigned char, kStampedBlockSize> block{};
+    if (!row.finalZeros) block.fill('#');
+    for (const SlotCase& c : Slots()) {
+      unsigned char* area = block.data() + c.offset + std::strlen(c.key);
+      std::memcpy(block.data() + c.offset, c.key, std::strlen(c.key));
+      std::memset(area, row.filler, c.capacity);
+      std::memcpy(area, row.area.data(), row.area.size());
+    }
+    for (const SlotCase& c : Slots()) {
+      SCOPED_TRACE(testing::PrintToString(row) + " " + testing::PrintToString(c));
+      EXPECT_EQ(ReadStampedValueFrom(block.data(), c.slot), row.expected(c.capacity));
+    }
   }
 }
 
