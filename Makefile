@@ -7,7 +7,8 @@ CMAKE_FLAGS ?=
 WERROR ?= OFF
 
 PACKAGES := build-essential cmake pkg-config libgtest-dev libgmock-dev \
-            libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl curl
+            libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl curl \
+            nlohmann-json3-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

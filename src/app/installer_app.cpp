@@ -35,10 +35,42 @@ bool ContainsNoCase(std::string_view text, std::string_view part) {
 
 }  // namespace
 
-CInstallerApp::CInstallerApp(const platform::Platform& platform) : platform_(platform) { theApp = this; }
+CInstallerApp::CInstallerApp(const platform::Platform& platform)
+    : platform_(platform), reports_(std::make_unique<net::Reports>(platform_, *this)) {
+  theApp = this;
+}
 
 CInstallerApp::~CInstallerApp() {
+  reports_.reset();  // waits for the report threads, which read this object
   if (theApp == this) theApp = nullptr;
+}
+
+net::ReportFields CInstallerApp::CurrentFields() {
+  net::ReportFields fields;
+  fields.appName = appName.str();
+  fields.serial = serial.str();
+  fields.affiliate = affiliate.str();
+  fields.affiliateSub = affiliateSub.str();
+  fields.moduleVersion = moduleVersion.str();
+  fields.sessionId = sessionId.str();
+  fields.pixelHost = serverHost.str();
+  fields.pixelPort = serverPort;
+  fields.serverAddress = serverAddress;
+  fields.useWebPixels = useWebPixels.load();
+  std::lock_guard<std::mutex> lock(textLock);
+  fields.serverSerial = serverSerial.str();
+  fields.language = language.str();
+  return fields;
+}
+
+std::string CInstallerApp::ErrorDetail() {
+  std::lock_guard<std::mutex> lock(errorDetailLock_);
+  return errorDetail_.str();
+}
+
+void CInstallerApp::SetErrorDetail(const std::string& text) {
+  std::lock_guard<std::mutex> lock(errorDetailLock_);
+  errorDetail_ = text;
 }
 
 CInstallerApp& TheApp() { return *theApp; }

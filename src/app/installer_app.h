@@ -8,12 +8,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "app/fixed_text.h"
+#include "app/install_location.h"
 #include "app/messages.h"
 #include "app/session_stats.h"
+#include "net/reports.h"
 #include "net/server_address.h"
 #include "platform/message_queue.h"
 #include "platform/platform.h"
@@ -53,12 +56,13 @@ inline constexpr int32_t kStepInitDialog = 10;
 inline constexpr int32_t kStepLicence = 70;
 inline constexpr int32_t kStepFinished = 100;
 
-class CInstallerApp {
+class CInstallerApp : public net::ReportSession {
  public:
   // Registers this object as the process's application (TheApp()).
   // `platform` is not owned and must outlive the object.
   explicit CInstallerApp(const platform::Platform& platform);
-  ~CInstallerApp();
+  // Waits for the report threads still sending.
+  ~CInstallerApp() override;
   CInstallerApp(const CInstallerApp&) = delete;
   CInstallerApp& operator=(const CInstallerApp&) = delete;
 
@@ -66,6 +70,21 @@ class CInstallerApp {
   // built-in host and help address, derives the launcher file name and the
   // registry key, forms the session id and the module version.
   void TakeStartupValues();
+
+  // Looks for a registered installation. Registered: installDir = its
+  // folder, `proposal` empty, returns false. None: installDir = the
+  // program-files folder and the application's name, `proposal` =
+  // "<appName>~<installDir>", returns true. Main thread.
+  bool FindInstallation(std::string& proposal);
+  // Makes `folder` the install folder, empty and current, with its "cfg"
+  // sub-folder. An existing folder is emptied only when it is empty already
+  // or holds an earlier installation of this application; a folder holding
+  // anything else is left as it is and the installation goes into a
+  // sub-folder named after the application. Returns ForeignFiles, having
+  // changed nothing, when that sub-folder too holds foreign files, and
+  // NotCreatable when the folder cannot be made (removeOnFailure is then
+  // set, installDir holds the folder). Main thread.
+  PrepareResult PrepareInstallDir(const std::string& folder);
 
   // stats.step = code, unless the final code is already set.
   void SetStep(int32_t code);
@@ -89,6 +108,17 @@ class CInstallerApp {
   void OnReportDone();
   void OnDialogClosed();
 
+  // The session's reports (error box, statistics, pixels, final result).
+  net::Reports& Reports() { return *reports_; }
+
+  // net::ReportSession: what the reports read, from any thread.
+  net::ReportFields CurrentFields() override;
+  SessionStats& Stats() override { return stats; }
+  std::string ErrorDetail() override;
+  void SetErrorDetail(const std::string& text) override;
+  std::mutex& ReportLock() override { return reportLock; }
+  void PostReportDone() override { PostToMainThread(WM_APP_REPORT_DONE); }
+
   // The dialog currently running (not owned); null when none.
   void SetDialog(InstallerDialogPort* dialog) { dialog_ = dialog; }
   void SetActions(InstallationActions* actions) { actions_ = actions; }
@@ -96,14 +126,16 @@ class CInstallerApp {
   const platform::Platform& Platform() const { return platform_; }
 
   // Fields of the session (see the class comment); written directly by the
-  // steps that own them.
+  // steps that own them. The texts that another thread may read while they
+  // change (serverSerial, language, webPixel1, webPixel2) are written and
+  // read holding `textLock`.
   bool reportDone = false;
   bool dialogClosed = false;
   SessionStats stats;
   std::atomic<bool> removeOnFailure{false};
   FixedText<260> installDir;
-  FixedText<1000> errorDetail;
   std::mutex reportLock;  // serialises the tracking-pixel exchanges
+  std::mutex textLock;
   FixedText<41> serverSerial;
   FixedText<41> serial;
   FixedText<31> appName;
@@ -132,6 +164,9 @@ class CInstallerApp {
 
   platform::Platform platform_;
   platform::MessageQueue mainQueue_;
+  mutable std::mutex errorDetailLock_;
+  FixedText<net::kErrorDetailWidth> errorDetail_;  // system error text of the failure
+  std::unique_ptr<net::Reports> reports_;
   InstallerDialogPort* dialog_ = nullptr;
   InstallationActions* actions_ = nullptr;
 };

@@ -35,6 +35,8 @@ class FileSystem {
   virtual std::unique_ptr<File> CreateForWrite(const std::string& path, std::string* error) = 0;
   virtual bool Exists(const std::string& path) = 0;
   virtual bool IsDirectory(const std::string& path) = 0;
+  // True when `path` is a folder with nothing in it.
+  virtual bool IsEmptyDirectory(const std::string& path) = 0;
   // Creates the last level of `path` only. True when it was created.
   virtual bool CreateDirectory(const std::string& path) = 0;
   virtual bool SetCurrentDirectory(const std::string& path) = 0;

@@ -26,3 +26,15 @@ std::string DirectoryOf(std::string_view path);
 bool EndsWithSeparator(std::string_view path);
 
 }  // namespace platform
+
+namespace platform {
+
+// The program-files folder to use when the registry cannot answer:
+// "C:\Program Files" on Windows; the user's data folder ($XDG_DATA_HOME,
+// default ~/.local/share) on Linux, where installations are per user.
+std::string FallbackProgramFilesDir();
+
+// File name ending of a shortcut: ".lnk" on Windows, ".desktop" on Linux.
+std::string_view ShortcutExtension();
+
+}  // namespace platform

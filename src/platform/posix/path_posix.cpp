@@ -1,7 +1,18 @@
+#include <cstdlib>
+
 #include "platform/path.h"
 
 namespace platform {
 
 char PathSeparator() { return '/'; }
+
+std::string FallbackProgramFilesDir() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && *data == '/') return data;
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : "") + "/.local/share";
+}
+
+std::string_view ShortcutExtension() { return ".desktop"; }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/posix/posix_file_system.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -97,6 +98,21 @@ bool PosixFileSystem::Exists(const std::string& path) {
 bool PosixFileSystem::IsDirectory(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PosixFileSystem::IsEmptyDirectory(const std::string& path) {
+  DIR* dir = opendir(path.c_str());
+  if (!dir) return false;
+  bool empty = true;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") {
+      empty = false;
+      break;
+    }
+  }
+  closedir(dir);
+  return empty;
 }
 
 bool PosixFileSystem::CreateDirectory(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }

@@ -1,0 +1,166 @@
+#include "app/install_location.h"
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "app/installer_app.h"
+#include "app/settings_record.h"
+#include "platform/path.h"
+
+namespace app {
+
+namespace {
+
+std::mutex traceLock;
+TraceHook traceHook;
+
+constexpr size_t kPathWidth = 260;
+
+std::string AppKey(std::string_view appName) { return "Software\\" + std::string(appName); }
+
+}  // namespace
+
+void SetTraceHook(TraceHook hook) {
+  std::lock_guard<std::mutex> lock(traceLock);
+  traceHook = std::move(hook);
+}
+
+void Trace(const std::string& message, const std::string& function,
+           const std::vector<std::pair<std::string, std::string>>& pairs) {
+  std::lock_guard<std::mutex> lock(traceLock);
+  if (traceHook) traceHook(message, function, pairs);
+}
+
+int RegReadString(platform::Registry& registry, platform::Hive hive, std::string_view key,
+                  std::string_view valueName, std::string* value, size_t capacity) {
+  std::string read;
+  const int code = registry.ReadString(hive, std::string(key), std::string(valueName), &read);
+  if (code != platform::kRegistryOk) {
+    Trace("Error opening registry key", "RegReadString", {{"Key", std::string(key)}, {"Value Name", std::string(valueName)}});
+    return code;
+  }
+  if (capacity > 0 && read.size() > capacity - 1) read.resize(capacity - 1);
+  *value = read;
+  return 0;
+}
+
+int RegWriteString(platform::Registry& registry, platform::Hive hive, std::string_view key,
+                   std::string_view valueName, std::string_view text) {
+  const int code = registry.WriteString(hive, std::string(key), std::string(valueName), std::string(text));
+  if (code != platform::kRegistryOk) {
+    Trace("Error setting registry value", "RegWriteString", {{"Key", std::string(key)}, {"Value Name", std::string(valueName)}});
+  }
+  return code;
+}
+
+std::string ProgramFilesDir(platform::Registry& registry) {
+  std::string folder;
+  if (RegReadString(registry, platform::Hive::LocalMachine, kCurrentVersionKey, "ProgramFilesDir", &folder,
+                    kPathWidth) != 0) {
+    return platform::FallbackProgramFilesDir();
+  }
+  return folder;
+}
+
+int StopProcessesByPrefix(platform::Processes& processes, std::string_view prefix,
+                          const std::function<void()>& pause) {
+  const int self = processes.CurrentProcessId();
+  int result = 2;
+  for (const platform::ProcessInfo& process : processes.Snapshot()) {
+    if (process.pid == self || process.exeName.compare(0, prefix.size(), prefix) != 0) continue;
+    if (process.exeName.size() < prefix.size()) continue;
+    result = processes.Terminate(process.pid, 0) ? 1 : 0;
+    if (pause) {
+      pause();
+    } else {
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+  }
+  return result;
+}
+
+bool CInstallerApp::FindInstallation(std::string& proposal) {
+  std::string folder;
+  if (RegReadString(*platform_.registry, platform::Hive::LocalMachine, appRegKey.str(), kAppDirectoryValue, &folder,
+                    kPathWidth) == 0) {
+    installDir = folder;
+    proposal.clear();
+    return false;
+  }
+  installDir = platform::JoinPath(ProgramFilesDir(*platform_.registry), appName.str());
+  proposal = appName.str() + "~" + installDir.str();
+  return true;
+}
+
+namespace {
+
+// A folder this installer may empty: nothing in it, or an earlier
+// installation of this application.
+bool MayEmpty(platform::FileSystem& files, const std::string& folder) {
+  return files.IsEmptyDirectory(folder) || files.Exists(platform::JoinPath(folder, kSettingsFile));
+}
+
+}  // namespace
+
+PrepareResult CInstallerApp::PrepareInstallDir(const std::string& folder) {
+  platform::FileSystem& files = *platform_.files;
+  std::string target = folder;
+  if (files.IsDirectory(target) && !MayEmpty(files, target)) {
+    // Someone's folder: the installation goes beside their files, into a
+    // folder of its own.
+    target = platform::JoinPath(target, appName.str());
+    if (files.IsDirectory(target) && !MayEmpty(files, target)) return PrepareResult::ForeignFiles;
+  }
+  removeOnFailure = true;
+  installDir = target;
+  if (files.IsDirectory(target)) {
+    if (!files.IsEmptyDirectory(target)) (void)platform_.shell->DeleteTree(target, true);
+  } else {
+    files.CreateDirectory(target);
+  }
+  if (!files.SetCurrentDirectory(target)) return PrepareResult::NotCreatable;
+  files.CreateDirectory(platform::JoinPath(target, "cfg"));
+  return PrepareResult::Ok;
+}
+
+void RemoveInstallation(CInstallerApp& app, std::string folder, const std::string& appName) {
+  const platform::Platform& p = app.Platform();
+  const std::string key = AppKey(appName);
+  // 1. The registered folder when none is named.
+  if (folder.empty()) (void)RegReadString(*p.registry, platform::Hive::LocalMachine, key, kAppDirectoryValue, &folder, kPathWidth);
+  if (!folder.empty()) p.files->SetCurrentDirectory(folder);
+  // 2. The client's programs let go of their files.
+  StopProcessesByPrefix(*p.processes, appName);
+  // 3. Shortcuts: the Start-menu folder and the desktop shortcut.
+  const std::string programs = p.shell->SpecialFolderPath(platform::SpecialFolder::CommonPrograms);
+  if (!programs.empty()) (void)p.shell->DeleteTree(platform::JoinPath(programs, appName), false);
+  const std::string desktop = p.shell->SpecialFolderPath(platform::SpecialFolder::CommonDesktop);
+  if (!desktop.empty()) {
+    p.files->DeleteFile(platform::JoinPath(desktop, appName + std::string(platform::ShortcutExtension())));
+  }
+  // 4. The uninstall entry.
+  (void)p.registry->DeleteKey(platform::Hive::LocalMachine, std::string(kUninstallKeyBase) + appName);
+  // 5. The user name survives a reinstallation in the user's hive.
+  if (app.keepUserName) {
+    SettingsRecord record(*p.files);
+    record.LoadFrom(app.installDir.str());
+    (void)RegWriteString(*p.registry, platform::Hive::CurrentUser, key, kUserNameValue, record.GetUserName());
+  }
+  // 6. The registration.
+  (void)p.registry->DeleteKey(platform::Hive::LocalMachine, key);
+  // 7. The folder, but only one that is an installation of this
+  // application or that this session prepared: a registration naming
+  // someone's folder must not cost them their files.
+  if (!folder.empty()) {
+    const bool ours = p.files->Exists(platform::JoinPath(folder, kSettingsFile)) ||
+                      (app.removeOnFailure && folder == app.installDir.str());
+    if (ours) {
+      (void)p.shell->DeleteTree(folder, false);
+    } else if (p.files->Exists(folder)) {
+      Trace("Folder kept: not an installation of this application", "RemoveInstallation", {{"Dir", folder}});
+    }
+  }
+}
+
+}  // namespace app

@@ -1,0 +1,164 @@
+#include "net/reports.h"
+
+#include <system_error>
+#include <thread>
+
+#include "net/http_post.h"
+#include "net/key_value_text.h"
+#include "net/request_forms.h"
+#include "platform/system_error.h"
+
+namespace net {
+
+namespace {
+
+constexpr std::string_view kPixelDirectory = "PixelServlet";
+
+// Whole seconds since `stamp`, in the wrapping 32-bit tick arithmetic; 0
+// when the stamp was never taken.
+unsigned ElapsedSeconds(uint32_t now, uint32_t stamp) { return stamp == 0 ? 0 : (now - stamp) / 1000u; }
+
+}  // namespace
+
+std::string ErrorBoxText(std::string_view detail, std::string_view errorDetail, const ReportPairs& pairs) {
+  ReportPairs lines = pairs;
+  if (!errorDetail.empty()) {
+    lines = {ReportPair{"Cause", std::string(errorDetail)}, pairs[0], pairs[1], pairs[2]};
+  }
+  std::string text = "An error has occurred\nPlease contact technical support.\n\nDetalis: ";
+  text += detail;
+  for (const ReportPair& line : lines) {
+    if (!line.value) continue;
+    text += "\n" + line.name + ": " + *line.value;
+  }
+  return text;
+}
+
+std::string SystemErrorText(int code, size_t capacity) {
+  // Code 0 is "no error": its text ("Success") would only mislead a report.
+  if (code == 0 || capacity == 0) return {};
+  std::string text = platform::SystemErrorText(code);
+  if (text.size() >= capacity) text.resize(capacity >= 2 ? capacity - 2 : 0);
+  return text;
+}
+
+Reports::Reports(const platform::Platform& platform, ReportSession& session)
+    : platform_(platform), session_(session) {}
+
+Reports::~Reports() { WaitForReports(); }
+
+void Reports::ErrorReport(std::string_view detail, const ReportPairs& pairs) {
+  const std::string text = ErrorBoxText(detail, session_.ErrorDetail(), pairs);
+  platform_.dialogs->MessageBox(text, session_.CurrentFields().appName, platform::BoxStyle::Error);
+}
+
+void Reports::StatisticsReport(std::string_view txt, const std::optional<std::string>& lem,
+                               const ReportParms& parms) {
+  const ReportFields fields = session_.CurrentFields();
+  const app::SessionStats& stats = session_.Stats();
+  const uint32_t now = platform_.system->TickCount();
+
+  StatisticsInput input;
+  input.serverSerial = fields.serverSerial;
+  input.os = OsCode(*platform_.system);
+  input.screen = ScreenCode(*platform_.system);
+  input.finalCode = static_cast<unsigned>(stats.finalCode.load());
+  input.stepAtFinal = static_cast<unsigned>(stats.stepAtFinal.load());
+  input.txt = std::string(txt);
+  input.tDlg = ElapsedSeconds(now, stats.tDlg.load());
+  input.tLang = ElapsedSeconds(now, stats.tLang.load());
+  input.tDL = ElapsedSeconds(now, stats.tDL.load());
+  input.eps = static_cast<unsigned>(stats.eps.load());
+  input.kbs = stats.kbs.load();
+  input.dlFileCount = static_cast<unsigned>(stats.dlFileCount.load());
+  input.dlRetryCount = static_cast<unsigned>(stats.dlRetryCount.load());
+  input.dlRetryFiles = static_cast<unsigned>(stats.dlRetryFiles.load());
+  input.moduleVersion = fields.moduleVersion;
+  input.sessionId = fields.sessionId;
+  input.lem = lem;
+  input.parms = parms;
+  std::shared_ptr<std::string> form = CopyText(BuildStatisticsReport(input));
+
+  StartReportThread([this, form, fields] {
+    std::string reply;
+    (void)CommunicatePost(platform_, fields.appName, fields.serverAddress, *form, reply, kStatisticsReplyCapacity);
+  });
+}
+
+void Reports::TrackingPixel(unsigned code) {
+  const ReportFields fields = session_.CurrentFields();
+  if (fields.useWebPixels && webPixelSender_) {
+    StartReportThread([this, code] { webPixelSender_(code); });
+    return;
+  }
+  TrackingPixelInput input;
+  input.affiliateSub = fields.affiliateSub;
+  input.eventCode = code;
+  input.affiliate = fields.affiliate;
+  input.sessionId = fields.sessionId;
+  input.language = fields.language;
+  input.serverSerial = fields.serverSerial;
+  input.serial = fields.serial;
+  std::shared_ptr<std::string> argument = CopyText(BuildPixelThreadArgument(BuildTrackingPixelForm(input), code));
+  StartReportThread([this, argument, fields] { SendPixel(*argument, fields); });
+}
+
+// The pixel thread: its argument carries the form and the event code.
+void Reports::SendPixel(const std::string& argument, const ReportFields& fields) {
+  const std::string body = GetValue(argument, "~pix1=");
+  const int32_t code = GetIntValue(argument, "~prm1=");
+  {
+    std::lock_guard<std::mutex> lock(session_.ReportLock());
+    std::string reply;
+    (void)HttpPostForm(platform_, fields.appName, fields.pixelHost, kPixelDirectory, fields.pixelPort, body, reply,
+                       kPixelReplyCapacity);
+  }
+  if (code == static_cast<int32_t>(kPixelSuccess) || code == static_cast<int32_t>(kPixelFailure)) {
+    session_.PostReportDone();
+  }
+}
+
+bool Reports::FinishReport(int32_t code, bool withSystemError, const ReportParms& parms) {
+  // Taken before anything else can change the thread's last error.
+  const int lastError = platform::LastErrorCode();
+  if (!session_.Stats().TrySetFinalCode(code)) return false;
+  const std::string detail = withSystemError ? SystemErrorText(lastError, kErrorDetailWidth) : std::string();
+  session_.SetErrorDetail(detail);
+  TrackingPixel(code == kFinalSuccess ? kPixelSuccess : kPixelFailure);
+  StatisticsReport("FINISH", detail.empty() ? std::nullopt : std::optional<std::string>(detail), parms);
+  return true;
+}
+
+void Reports::SetWebPixelSender(std::function<void(unsigned code)> sender) { webPixelSender_ = std::move(sender); }
+
+void Reports::StartReportThread(std::function<void()> work) {
+  {
+    std::lock_guard<std::mutex> lock(threadsLock_);
+    ++running_;
+  }
+  auto run = [this, work = std::move(work)] {
+    work();
+    std::lock_guard<std::mutex> lock(threadsLock_);
+    --running_;
+    threadsDone_.notify_all();
+  };
+  try {
+    std::thread(run).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: send on the calling thread rather than lose the
+    // report (the closing pixel completes the quit handshake).
+    run();
+  }
+}
+
+void Reports::WaitForReports() {
+  std::unique_lock<std::mutex> lock(threadsLock_);
+  threadsDone_.wait(lock, [this] { return running_ == 0; });
+}
+
+int Reports::PendingReports() const {
+  std::lock_guard<std::mutex> lock(threadsLock_);
+  return running_;
+}
+
+}  // namespace net
