@@ -1,8 +1,7 @@
 // A scripted HTTP client for unit tests of the logic above the transport.
-// Every Post records its request and returns a stream that plays the
-// client's script: chunks of data, then the end or a failure. A chunk longer
-// than a read's capacity is handed out over several reads, as a real
-// transport does.
+// Every Post records its request and returns a stream that plays `script`:
+// chunks of data, then the end or a failure. A chunk longer than a read's
+// capacity is handed out over several reads, as a real transport does.
 #pragma once
 
 #include <algorithm>
@@ -17,17 +16,15 @@
 namespace fakes {
 
 struct HttpStep {
-  enum Kind { Data, Fail } kind = Data;
+  bool fails = false;
   std::string data;
 };
-
-inline HttpStep Chunk(std::string data) { return {HttpStep::Data, std::move(data)}; }
-inline HttpStep ReadFails() { return {HttpStep::Fail, {}}; }
+inline HttpStep Chunk(std::string data) { return {false, std::move(data)}; }
+inline HttpStep ReadFails() { return {true, {}}; }
 
 class FakeHttpClient : public platform::HttpClient {
  public:
-  // Played by every stream; after its last step the reply ends normally.
-  std::vector<HttpStep> script;
+  std::vector<HttpStep> script;  // after its last step the reply ends normally
 
   std::unique_ptr<platform::HttpStream> Post(const platform::HttpPostRequest& request) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -39,35 +36,27 @@ class FakeHttpClient : public platform::HttpClient {
     extraCaFiles_.push_back(path);
   }
 
-  std::vector<platform::HttpPostRequest> Requests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-  }
-  // The capacity of every Read, in order.
-  std::vector<size_t> ReadCapacities() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return readCapacities_;
-  }
-  std::vector<std::string> ExtraCaFiles() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return extraCaFiles_;
-  }
+  std::vector<platform::HttpPostRequest> Requests() const { return Locked(requests_); }
+  std::vector<size_t> ReadCapacities() const { return Locked(readCapacities_); }  // of every Read, in order
+  std::vector<std::string> ExtraCaFiles() const { return Locked(extraCaFiles_); }
 
  private:
   class Stream : public platform::HttpStream {
    public:
     Stream(std::vector<HttpStep> steps, FakeHttpClient* owner) : steps_(std::move(steps)), owner_(owner) {}
     bool Read(char* buffer, size_t capacity, size_t* received) override {
-      owner_->RecordRead(capacity);
+      {
+        std::lock_guard<std::mutex> lock(owner_->mutex_);
+        owner_->readCapacities_.push_back(capacity);
+      }
       *received = 0;
-      if (next_ >= steps_.size()) return true;
+      if (next_ == steps_.size()) return true;
       HttpStep& step = steps_[next_];
-      if (step.kind == HttpStep::Fail) return false;
-      const size_t n = std::min(capacity, step.data.size());
-      std::memcpy(buffer, step.data.data(), n);
-      step.data.erase(0, n);
+      if (step.fails) return false;
+      *received = std::min(capacity, step.data.size());
+      std::memcpy(buffer, step.data.data(), *received);
+      step.data.erase(0, *received);
       if (step.data.empty()) ++next_;
-      *received = n;
       return true;
     }
     std::string FailureText() const override { return "scripted failure"; }
@@ -78,9 +67,10 @@ class FakeHttpClient : public platform::HttpClient {
     FakeHttpClient* owner_;
   };
 
-  void RecordRead(size_t capacity) {
+  template <typename T>
+  T Locked(const T& value) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    readCapacities_.push_back(capacity);
+    return value;
   }
 
   mutable std::mutex mutex_;

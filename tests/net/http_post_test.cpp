@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,20 +18,16 @@ namespace net {
 namespace {
 
 using fakes::Chunk;
-using fakes::HttpStep;
 using fakes::ReadFails;
 
-class HttpPostFormTest : public ::testing::Test {
+class HttpPostTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The alert switch is looked up in the current directory: run each case
-    // in a folder of its own.
+    // The alert switch is looked up in the current directory.
     previousDir_ = files_.CurrentDirectory();
     ASSERT_TRUE(files_.SetCurrentDirectory(dir_.path()));
-    platform_.system = &system_;
-    platform_.files = &files_;
-    platform_.http = &http_;
-    platform_.dialogs = &dialogs_;
+    system_.executablePath = dir_ / "bin/websetup";
+    platform_ = {&system_, &files_, &http_, &dialogs_};
   }
   void TearDown() override { files_.SetCurrentDirectory(previousDir_); }
 
@@ -44,137 +42,81 @@ class HttpPostFormTest : public ::testing::Test {
   fakes::FakeHttpClient http_;
   fakes::FakeDialogs dialogs_;
   platform::Platform platform_;
-  std::string reply_ = "left over from an earlier call";
+  std::string reply_;
 };
 
-struct ClassifyRow {
-  const char* name;
-  std::vector<HttpStep> script;
-  size_t capacity;
-  PostResult expected;
-  std::string expectedReply;
-};
-
-TEST_F(HttpPostFormTest, ClassifiesWhatTheTransportDelivers) {
-  const std::vector<ClassifyRow> rows = {
+TEST_F(HttpPostTest, ClassifiesWhatTheTransportDelivers) {
+  struct Row {
+    const char* name;
+    std::vector<fakes::HttpStep> script;
+    size_t capacity;
+    PostResult expected;
+    std::string reply;
+  };
+  const std::vector<Row> rows = {
       {"empty reply", {}, 100, PostResult::NoData, ""},
       {"key-value reply", {Chunk("~ac=1"), Chunk("0~url=x")}, 100, PostResult::Ok, "~ac=10~url=x"},
-      {"html page keeps the first chunk", {Chunk("<html>"), Chunk("<body>")}, 100,
-       PostResult::InternalServerError, "<html>"},
-      {"html page followed by a failure", {Chunk("<"), ReadFails()}, 100, PostResult::InternalServerError, "<"},
+      {"html keeps the first chunk", {Chunk("<html>"), Chunk("<body>")}, 100, PostResult::InternalServerError, "<html>"},
+      {"html then failure", {Chunk("<"), ReadFails()}, 100, PostResult::InternalServerError, "<"},
       {"'<' in a later chunk", {Chunk("~ac=10"), Chunk("<b>")}, 100, PostResult::Ok, "~ac=10<b>"},
       {"failure after data", {Chunk("~ac="), ReadFails()}, 100, PostResult::ReceiveData, "~ac="},
       {"failure first", {ReadFails()}, 100, PostResult::NoData, ""},
       {"overflow in one chunk", {Chunk("abcdefgh")}, 5, PostResult::Ok, "abcd"},
       {"overflow across chunks", {Chunk("abc"), Chunk("defgh"), Chunk("ij")}, 6, PostResult::Ok, "abcde"},
       {"full buffer ends before a failure", {Chunk("abc"), ReadFails()}, 4, PostResult::Ok, "abc"},
-      {"html page cut at the capacity", {Chunk("<html>")}, 3, PostResult::InternalServerError, "<h"},
       {"no room for a reply", {Chunk("abc")}, 1, PostResult::NoData, ""},
-      {"no buffer at all", {Chunk("abc")}, 0, PostResult::NoData, ""},
   };
-  for (const ClassifyRow& row : rows) {
+  for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     http_.script = row.script;
     reply_ = "stale";
     EXPECT_EQ(Post("UpdateServlet", 443, row.capacity), row.expected);
-    EXPECT_EQ(reply_, row.expectedReply);
+    EXPECT_EQ(reply_, row.reply);
   }
+  EXPECT_EQ(http_.Requests().size(), rows.size() - 1) << "a post without room for a reply is not sent";
   EXPECT_TRUE(dialogs_.Boxes().empty());
 }
 
-TEST_F(HttpPostFormTest, NothingIsSentWithoutRoomForAReply) {
-  http_.script = {Chunk("abc")};
-  EXPECT_EQ(Post("UpdateServlet", 443, 1), PostResult::NoData);
-  EXPECT_TRUE(http_.Requests().empty());
-}
-
-TEST_F(HttpPostFormTest, EachReadAsksForAtMostTheRemainingRoom) {
+TEST_F(HttpPostTest, EachReadAsksForAtMostTheRemainingRoom) {
   http_.script = {Chunk("abc"), Chunk("de")};
   EXPECT_EQ(Post("UpdateServlet", 443, 10), PostResult::Ok);
   EXPECT_EQ(http_.ReadCapacities(), (std::vector<size_t>{9, 6, 4}));
 }
 
-struct TargetRow {
-  const char* directory;
-  int port;
-  const char* objectName;
-  bool secure;
-};
-
-TEST_F(HttpPostFormTest, ObjectNameAndTransportFollowDirectoryAndPort) {
-  const std::vector<TargetRow> rows = {
-      {"UpdateServlet", 443, "servlet/UpdateServlet", true},
-      {"PixelServlet", 443, "servlet/PixelServlet", true},
-      {"x/y.php", 80, "x/y.php", false},
-      {"update.php?x=1", 8443, "update.php?x=1", true},
-      {"a.phpx/b", 81, "a.phpx/b", true},
-      {"Update.PHP", 80, "servlet/Update.PHP", false},
-      {"UpdateServlet", 8080, "servlet/UpdateServlet", false},
-      {"UpdateServlet", 8443, "servlet/UpdateServlet", true},
-      {"UpdateServlet", 0, "servlet/UpdateServlet", true},
-      {"", 79, "servlet/", true},
+TEST_F(HttpPostTest, RequestFollowsDirectoryAndPort) {
+  struct Row {
+    const char* directory;
+    int port;
+    const char* objectName;
+    bool secure;
   };
-  for (const TargetRow& row : rows) {
+  const std::vector<Row> rows = {
+      {"UpdateServlet", 443, "servlet/UpdateServlet", true}, {"x/y.php", 80, "x/y.php", false},
+      {"update.php?x=1", 8443, "update.php?x=1", true},      {"a.phpx/b", 81, "a.phpx/b", true},
+      {"Update.PHP", 80, "servlet/Update.PHP", false},       {"PixelServlet", 8080, "servlet/PixelServlet", false},
+      {"UpdateServlet", 0, "servlet/UpdateServlet", true},
+  };
+  const std::string body(20000, 'x');  // longer than the forms of old: sent as it stands
+  for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.directory) + " port " + std::to_string(row.port));
-    const size_t before = http_.Requests().size();
-    EXPECT_EQ(Post(row.directory, row.port, 100), PostResult::NoData);
-    ASSERT_EQ(http_.Requests().size(), before + 1);
+    EXPECT_EQ(Post(row.directory, row.port, 100, body), PostResult::NoData);
     const platform::HttpPostRequest request = http_.Requests().back();
     EXPECT_EQ(request.objectName, row.objectName);
     EXPECT_EQ(request.secure, row.secure);
     EXPECT_EQ(request.port, row.port);
+    EXPECT_EQ(request.host, "srv.example");
+    EXPECT_EQ(request.agent, "Agent");
+    EXPECT_EQ(request.contentType, "application/x-www-form-urlencoded");
+    EXPECT_EQ(request.body, body);
+    EXPECT_EQ(request.timeouts.connectSeconds, 60);
+    EXPECT_EQ(request.timeouts.idleSeconds, 30);
   }
 }
 
-TEST_F(HttpPostFormTest, RequestCarriesAgentHostFormHeaderAndDefaultTimeouts) {
-  const std::string body(20000, 'x');  // longer than any fixed form buffer: sent as it stands
-  http_.script = {Chunk("~ac=10")};
-  EXPECT_EQ(Post("UpdateServlet", 443, 100, body), PostResult::Ok);
-  ASSERT_EQ(http_.Requests().size(), 1u);
-  const platform::HttpPostRequest request = http_.Requests()[0];
-  EXPECT_EQ(request.agent, "Agent");
-  EXPECT_EQ(request.host, "srv.example");
-  EXPECT_EQ(request.contentType, "application/x-www-form-urlencoded");
-  EXPECT_EQ(request.body, body);
-  EXPECT_EQ(request.timeouts.connectSeconds, 60);
-  EXPECT_EQ(request.timeouts.idleSeconds, 30);
-}
-
-TEST_F(HttpPostFormTest, OverlongHostAndObjectNameAreCutToTheirWidth) {
-  const std::string host(300, 'h');
-  const std::string directory(300, 'd');
-  EXPECT_EQ(HttpPostForm(platform_, "Agent", host, directory, 443, "", reply_, 10), PostResult::NoData);
-  ASSERT_EQ(http_.Requests().size(), 1u);
-  EXPECT_EQ(http_.Requests()[0].host, std::string(259, 'h'));
-  EXPECT_EQ(http_.Requests()[0].objectName, "servlet/" + std::string(251, 'd'));
-}
-
-TEST_F(HttpPostFormTest, CommunicatePostGoesToTheConfiguredServer) {
-  ServerAddress address;
-  address.host = "srv1";
-  address.directory = "x/y.php";
-  address.port = 80;
-  address.extraName = "mode";  // the extra field belongs to the file-list form, never to the transport
-  http_.script = {Chunk("~ac=11")};
-  EXPECT_EQ(CommunicatePost(platform_, "Agent", address, "ac=11", reply_, 100), PostResult::Ok);
-  ASSERT_EQ(http_.Requests().size(), 1u);
-  const platform::HttpPostRequest request = http_.Requests()[0];
-  EXPECT_EQ(request.host, "srv1");
-  EXPECT_EQ(request.objectName, "x/y.php");
-  EXPECT_EQ(request.port, 80);
-  EXPECT_FALSE(request.secure);
-  EXPECT_EQ(request.body, "ac=11");
-  EXPECT_EQ(reply_, "~ac=11");
-}
-
-TEST_F(HttpPostFormTest, AlertBoxOnlyWithTheSwitchFileAndOnlyOnAFailedRead) {
+TEST_F(HttpPostTest, AlertBoxOnlyWithTheSwitchFileAndOnlyOnAFailedRead) {
   http_.script = {ReadFails()};
   EXPECT_EQ(Post("UpdateServlet", 8443, 100), PostResult::NoData);
-  EXPECT_TRUE(dialogs_.Boxes().empty());
-
   testing_support::WriteFile(dir_ / "cfg/AlertMode.cfg", "");
-  http_.script = {Chunk("~ac=10")};
-  EXPECT_EQ(Post("UpdateServlet", 8443, 100), PostResult::Ok);
   http_.script = {};
   EXPECT_EQ(Post("UpdateServlet", 8443, 100), PostResult::NoData);
   EXPECT_TRUE(dialogs_.Boxes().empty());
@@ -183,7 +125,6 @@ TEST_F(HttpPostFormTest, AlertBoxOnlyWithTheSwitchFileAndOnlyOnAFailedRead) {
   EXPECT_EQ(Post("UpdateServlet", 8443, 100), PostResult::NoData);
   http_.script = {Chunk("~ac="), ReadFails()};
   EXPECT_EQ(Post("a.php", 80, 100), PostResult::ReceiveData);
-
   const std::vector<fakes::FakeDialogs::Box> boxes = dialogs_.Boxes();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].text,
@@ -192,91 +133,50 @@ TEST_F(HttpPostFormTest, AlertBoxOnlyWithTheSwitchFileAndOnlyOnAFailedRead) {
   EXPECT_EQ(boxes[1].text, "Connection with the server failed.\n\nURL: srv.example\nDirectory: a.php\nPort: 80");
 }
 
-class LoadServerAddressTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    system_.executablePath = dir_ / "bin/websetup";
-    platform_.system = &system_;
-    platform_.files = &files_;
-    platform_.http = &http_;
-  }
-  void WriteConfig(const std::string& text) { testing_support::WriteFile(dir_ / "bin/cfg/Updater.cfg", text); }
-  ServerAddress Load() { return LoadServerAddress(platform_, "secure.example", 8443); }
-
-  testing_support::TempDir dir_;
-  fakes::FakeSystem system_;
-  platform::PosixFileSystem files_;
-  fakes::FakeHttpClient http_;
-  platform::Platform platform_;
-};
-
-TEST_F(LoadServerAddressTest, WithoutTheFileTheBuiltInServerIsUsed) {
-  testing_support::WriteFile(dir_ / "cfg/Updater.cfg", "~ip=wrong~po=80");  // not next to the executable
-  const ServerAddress address = Load();
-  EXPECT_EQ(address.host, "secure.example");
-  EXPECT_EQ(address.directory, "UpdateServlet");
-  EXPECT_EQ(address.port, 8443);
-  EXPECT_EQ(address.extraName, "");
-  EXPECT_EQ(address.extraValue, "");
-  EXPECT_EQ(address.caFile, "");
-  EXPECT_TRUE(http_.ExtraCaFiles().empty());
-}
-
-TEST_F(LoadServerAddressTest, TheFileSetsEveryField) {
-  WriteConfig("~ip=srv1~srvl=x/y.php~po=80~pn1=mode~pv1=beta");
-  const ServerAddress address = Load();
-  EXPECT_EQ(address.host, "srv1");
-  EXPECT_EQ(address.directory, "x/y.php");
-  EXPECT_EQ(address.port, 80);
-  EXPECT_EQ(address.extraName, "mode");
-  EXPECT_EQ(address.extraValue, "beta");
-  EXPECT_EQ(address.caFile, "");
-  EXPECT_TRUE(http_.ExtraCaFiles().empty());
-}
-
-TEST_F(LoadServerAddressTest, AnEmptyFileGivesEmptyTextsAndPortZero) {
-  WriteConfig("");
-  const ServerAddress address = Load();
-  EXPECT_EQ(address.host, "");
-  EXPECT_EQ(address.directory, "");
-  EXPECT_EQ(address.port, 0);
-  EXPECT_EQ(address.extraName, "");
-  EXPECT_EQ(address.extraValue, "");
-}
-
-TEST_F(LoadServerAddressTest, OnlyTheFirstThousandBytesCount) {
-  WriteConfig("~ip=srv1" + std::string(1000 - 8, ' ') + "~po=80");
-  const ServerAddress address = Load();
-  EXPECT_EQ(address.host.substr(0, 4), "srv1");
-  EXPECT_EQ(address.port, 0);
-}
-
-TEST_F(LoadServerAddressTest, CaFileIsTakenFromTheExecutableFolderAndHandedToTheTransport) {
-  struct Row {
-    const char* text;
-    std::string caFile;
-  };
+TEST_F(HttpPostTest, LoadServerAddressFromTheFileNextToTheExecutable) {
   const std::string sep(1, platform::PathSeparator());
-  const std::vector<Row> rows = {
-      {"~ip=srv1~ca=certs\\test-ca.pem~po=443", dir_.path() + sep + "bin" + sep + "certs" + sep + "test-ca.pem"},
-      {"~ip=srv1~ca=/etc/private/ca.pem\r\n", "/etc/private/ca.pem"},
-      {"~ip=srv1~ca=", ""},
+  struct Row {
+    std::optional<std::string> file;  // none: no file next to the executable
+    ServerAddress expected;
   };
+  const std::vector<Row> rows = {
+      {std::nullopt, {"secure.example", "UpdateServlet", "", "", 8443, ""}},
+      {"~ip=srv1~srvl=x/y.php~po=80~pn1=mode~pv1=beta", {"srv1", "x/y.php", "mode", "beta", 80, ""}},
+      {"", {"", "", "", "", 0, ""}},
+      {"~ip=srv1" + std::string(992, ' ') + "~po=80", {"srv1" + std::string(992, ' '), "", "", "", 0, ""}},
+      {"~ip=srv1~ca=certs\\ca.pem~po=443", {"srv1", "", "", "", 443, dir_.path() + sep + "bin" + sep + "certs" + sep + "ca.pem"}},
+      {"~ca=/etc/private/ca.pem\r\n", {"", "", "", "", 0, "/etc/private/ca.pem"}},
+  };
+  testing_support::WriteFile(dir_ / "cfg/Updater.cfg", "~ip=wrong");  // the current directory does not count
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.text);
-    WriteConfig(row.text);
-    const size_t before = http_.ExtraCaFiles().size();
-    const ServerAddress address = Load();
-    EXPECT_EQ(address.host, "srv1");
-    EXPECT_EQ(address.caFile, row.caFile);
+    SCOPED_TRACE(row.file.value_or("(no file)"));
+    std::filesystem::remove(dir_ / "bin/cfg/Updater.cfg");
+    if (row.file) testing_support::WriteFile(dir_ / "bin/cfg/Updater.cfg", *row.file);
+    const size_t handedBefore = http_.ExtraCaFiles().size();
+    const ServerAddress address = LoadServerAddress(platform_, "secure.example", 8443);
+    EXPECT_EQ(address.host, row.expected.host);
+    EXPECT_EQ(address.directory, row.expected.directory);
+    EXPECT_EQ(address.extraName, row.expected.extraName);
+    EXPECT_EQ(address.extraValue, row.expected.extraValue);
+    EXPECT_EQ(address.port, row.expected.port);
+    EXPECT_EQ(address.caFile, row.expected.caFile);
     const std::vector<std::string> handed = http_.ExtraCaFiles();
-    if (row.caFile.empty()) {
-      EXPECT_EQ(handed.size(), before);
-    } else {
-      ASSERT_EQ(handed.size(), before + 1);
-      EXPECT_EQ(handed.back(), row.caFile);
+    EXPECT_EQ(handed.size(), handedBefore + (row.expected.caFile.empty() ? 0 : 1));
+    if (!row.expected.caFile.empty() && !handed.empty()) {
+      EXPECT_EQ(handed.back(), row.expected.caFile);
     }
   }
+
+  // The php server of the file is reached over plain HTTP at its own path.
+  testing_support::WriteFile(dir_ / "bin/cfg/Updater.cfg", "~ip=srv1~srvl=x/y.php~po=80");
+  http_.script = {Chunk("~ac=11")};
+  const ServerAddress address = LoadServerAddress(platform_, "secure.example", 8443);
+  EXPECT_EQ(CommunicatePost(platform_, "Agent", address, "ac=11", reply_, 100), PostResult::Ok);
+  const platform::HttpPostRequest request = http_.Requests().back();
+  EXPECT_EQ(request.host, "srv1");
+  EXPECT_EQ(request.objectName, "x/y.php");
+  EXPECT_FALSE(request.secure);
+  EXPECT_EQ(reply_, "~ac=11");
 }
 
 }  // namespace
