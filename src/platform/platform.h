@@ -3,6 +3,7 @@
 // operating system; tests fill it with fakes.
 #pragma once
 
+#include "platform/device_identity.h"
 #include "platform/dialogs.h"
 #include "platform/file_system.h"
 #include "platform/http.h"
@@ -21,6 +22,7 @@ struct Platform {
   Registry* registry = nullptr;
   Shell* shell = nullptr;
   Processes* processes = nullptr;
+  DeviceIdentitySources* identity = nullptr;
 };
 
 }  // namespace platform

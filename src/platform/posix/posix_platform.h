@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/curl_http_client.h"
+#include "platform/posix/device_identity_posix.h"
 #include "platform/posix/posix_dialogs.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_system.h"
@@ -21,6 +22,7 @@ struct PosixPlatform {
   PosixRegistry registry;
   PosixShell shell;
   PosixProcesses processes;
+  PosixDeviceIdentitySources identity;
 
   Platform View() {
     Platform view;
@@ -31,6 +33,7 @@ struct PosixPlatform {
     view.registry = &registry;
     view.shell = &shell;
     view.processes = &processes;
+    view.identity = &identity;
     return view;
   }
 };

@@ -1,0 +1,337 @@
+#include "app/install_location.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "app/installer_app.h"
+#include "app/settings_record.h"
+#include "fakes/fake_os.h"
+#include "fakes/fake_platform.h"
+#include "platform/posix/posix_file_system.h"
+#include "platform/posix/processes_posix.h"
+#include "platform/posix/registry_posix.h"
+#include "platform/posix/shell_posix.h"
+#include "support/temp_dir.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Hive;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+// Real registry store, shell and files, each call also written to one
+// shared log so that the order of the steps can be checked.
+struct CallLog {
+  std::vector<std::string> calls;
+};
+
+class LoggedRegistry : public platform::Registry {
+ public:
+  explicit LoggedRegistry(CallLog& log) : log_(log) {}
+  int ReadString(Hive hive, const std::string& key, const std::string& name, std::string* value) override {
+    return real_.ReadString(hive, key, name, value);
+  }
+  int WriteString(Hive hive, const std::string& key, const std::string& name, const std::string& text) override {
+    log_.calls.push_back("write " + key + " " + name + "=" + text);
+    return real_.WriteString(hive, key, name, text);
+  }
+  int DeleteKey(Hive hive, const std::string& key) override {
+    log_.calls.push_back("delete key " + key);
+    return real_.DeleteKey(hive, key);
+  }
+  platform::PosixRegistry real_;
+
+ private:
+  CallLog& log_;
+};
+
+class LoggedShell : public platform::Shell {
+ public:
+  explicit LoggedShell(CallLog& log) : log_(log) {}
+  std::string SpecialFolderPath(platform::SpecialFolder folder) override { return real_.SpecialFolderPath(folder); }
+  int DeleteTree(const std::string& path, bool contentsOnly) override {
+    log_.calls.push_back(std::string(contentsOnly ? "empty " : "delete tree ") + path);
+    return real_.DeleteTree(path, contentsOnly);
+  }
+  int CopyTree(const std::string& from, const std::string& to) override { return real_.CopyTree(from, to); }
+
+ private:
+  platform::PosixShell real_;
+  CallLog& log_;
+};
+
+class LoggedFiles : public platform::PosixFileSystem {
+ public:
+  explicit LoggedFiles(CallLog& log) : log_(log) {}
+  bool DeleteFile(const std::string& path) override {
+    log_.calls.push_back("delete file " + path);
+    return PosixFileSystem::DeleteFile(path);
+  }
+
+ private:
+  CallLog& log_;
+};
+
+// Each test runs with HOME and the XDG folders inside its own temporary
+// tree, so the registry store, the menu and the desktop are its own.
+class InstallLocationTest : public ::testing::Test {
+ protected:
+  InstallLocationTest()
+      : registry(log), shell(log), files(log), application(MakePlatform()), savedCwd(fs::current_path()) {
+    application.appName = "Quorix";
+    application.appRegKey = "Software\\Quorix";
+  }
+  ~InstallLocationTest() override { fs::current_path(savedCwd); }
+
+  static void SetUpTestSuite() {}
+
+  platform::Platform MakePlatform() {
+    setenv("HOME", home.path().c_str(), 1);
+    setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    setenv("XDG_DESKTOP_DIR", (home / "Desktop").c_str(), 1);
+    fs::create_directories(home / "data/applications");
+    fs::create_directories(home / "Desktop");
+    platform::Platform p;
+    p.system = &system;
+    p.dialogs = &dialogs;
+    p.files = &files;
+    p.registry = &registry;
+    p.shell = &shell;
+    p.processes = &processes;
+    return p;
+  }
+
+  // A complete installation of Quorix in `folder`, registered, with its
+  // shortcuts and a user name in its settings record.
+  void Install(const std::string& folder, const std::string& userName) {
+    fs::create_directories(folder + "/cfg");
+    fs::create_directories(folder + "/qrx");
+    WriteFile(folder + "/qrx/DlgMsg.qrx", "movie");
+    WriteFile(folder + "/QuorixSalon.exe", "program");
+    fs::current_path(folder);
+    SettingsRecord record(files);
+    record.SetUserName(userName);
+    ASSERT_EQ(record.Save(), DataResult::Ok);
+    fs::current_path(savedCwd);
+    ASSERT_EQ(registry.real_.WriteString(Hive::LocalMachine, "Software\\Quorix", "AppDirectory", folder), 0);
+    const std::string uninstall = std::string(kUninstallKeyBase) + "Quorix";
+    ASSERT_EQ(registry.real_.WriteString(Hive::LocalMachine, uninstall, "DisplayName", "Quorix"), 0);
+    ASSERT_EQ(registry.real_.WriteString(Hive::LocalMachine, uninstall, "UninstallString", folder + "/Uninstall.exe"), 0);
+    WriteFile(home / "data/applications/Quorix/Quorix.desktop", "[Desktop Entry]\n");
+    WriteFile(home / "data/applications/Quorix/Uninstall.desktop", "[Desktop Entry]\n");
+    WriteFile(home / "Desktop/Quorix.desktop", "[Desktop Entry]\n");
+  }
+
+  TempDir home;
+  CallLog log;
+  fakes::FakeSystem system;
+  fakes::FakeDialogs dialogs;
+  fakes::FakeProcesses processes;
+  LoggedRegistry registry;
+  LoggedShell shell;
+  LoggedFiles files;
+  CInstallerApp application;
+  fs::path savedCwd;
+};
+
+TEST_F(InstallLocationTest, NothingRegisteredProposesTheDataFolder) {
+  std::string proposal = "x";
+  EXPECT_TRUE(application.FindInstallation(proposal));
+  const std::string expected = home.path() + "/data/Quorix";
+  EXPECT_EQ(application.installDir.str(), expected);
+  EXPECT_EQ(proposal, "Quorix~" + expected);
+}
+
+TEST_F(InstallLocationTest, RegisteredFolderIsTakenAsItStands) {
+  ASSERT_EQ(registry.real_.WriteString(Hive::LocalMachine, "software\\QUORIX", "appdirectory", "/games/Quorix"), 0);
+  std::string proposal = "x";
+  EXPECT_FALSE(application.FindInstallation(proposal));
+  EXPECT_EQ(application.installDir.str(), "/games/Quorix");
+  EXPECT_EQ(proposal, "");
+}
+
+TEST_F(InstallLocationTest, DamagedRegistryStoreFallsBackToAFreshInstallation) {
+  WriteFile(home / "data/websetup/registry-machine", "garbage that is no store\n");
+  std::string proposal;
+  EXPECT_TRUE(application.FindInstallation(proposal));
+  EXPECT_EQ(application.installDir.str(), home.path() + "/data/Quorix");
+  EXPECT_EQ(ReadFile(home / "data/websetup/registry-machine"), "garbage that is no store\n");
+}
+
+TEST_F(InstallLocationTest, SomeonesFolderKeepsEveryFile) {
+  const std::string chosen = home / "Documents";
+  WriteFile(chosen + "/thesis.odt", "years of work");
+  WriteFile(chosen + "/photos/cat.jpg", "cat");
+  EXPECT_EQ(application.PrepareInstallDir(chosen), PrepareResult::Ok);
+  EXPECT_EQ(ReadFile(chosen + "/thesis.odt"), "years of work");
+  EXPECT_EQ(ReadFile(chosen + "/photos/cat.jpg"), "cat");
+  EXPECT_EQ(application.installDir.str(), chosen + "/Quorix");
+  EXPECT_TRUE(fs::is_directory(chosen + "/Quorix/cfg"));
+  EXPECT_EQ(fs::current_path(), fs::path(chosen + "/Quorix"));
+  EXPECT_TRUE(application.removeOnFailure);
+
+  // Taking the half-made installation away again leaves their files too.
+  RemoveInstallation(application, application.installDir.str(), "Quorix");
+  EXPECT_FALSE(fs::exists(chosen + "/Quorix"));
+  EXPECT_EQ(ReadFile(chosen + "/thesis.odt"), "years of work");
+  EXPECT_EQ(ReadFile(chosen + "/photos/cat.jpg"), "cat");
+}
+
+TEST_F(InstallLocationTest, ForeignApplicationSubFolderStopsBeforeAnythingIsDeleted) {
+  const std::string chosen = home / "Games";
+  WriteFile(chosen + "/other.sav", "save");
+  WriteFile(chosen + "/Quorix/notes.txt", "mine");
+  EXPECT_EQ(application.PrepareInstallDir(chosen), PrepareResult::ForeignFiles);
+  EXPECT_EQ(ReadFile(chosen + "/other.sav"), "save");
+  EXPECT_EQ(ReadFile(chosen + "/Quorix/notes.txt"), "mine");
+  EXPECT_FALSE(application.removeOnFailure);
+  EXPECT_TRUE(log.calls.empty());
+}
+
+TEST_F(InstallLocationTest, EarlierInstallationIsEmptiedInPlace) {
+  const std::string folder = home / "data/Quorix";
+  Install(folder, "ann");
+  fs::create_directories(folder + "/qrx/deep/er");
+  EXPECT_EQ(application.PrepareInstallDir(folder), PrepareResult::Ok);
+  EXPECT_EQ(application.installDir.str(), folder);
+  EXPECT_TRUE(fs::is_directory(folder + "/cfg"));
+  EXPECT_TRUE(fs::is_empty(folder + "/cfg"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+TEST_F(InstallLocationTest, NewAndEmptyFoldersAreUsedDirectly) {
+  for (const std::string& folder : {home / "new", home / "empty"}) {
+    if (folder.ends_with("empty")) fs::create_directories(folder);
+    EXPECT_EQ(application.PrepareInstallDir(folder), PrepareResult::Ok) << folder;
+    EXPECT_EQ(application.installDir.str(), folder);
+    EXPECT_TRUE(fs::is_directory(folder + "/cfg")) << folder;
+    EXPECT_EQ(fs::current_path(), fs::path(folder));
+  }
+}
+
+TEST_F(InstallLocationTest, FolderThatCannotBeMadeIsReported) {
+  const std::string folder = home / "missing/parent/Quorix";
+  EXPECT_EQ(application.PrepareInstallDir(folder), PrepareResult::NotCreatable);
+  EXPECT_EQ(fs::current_path(), savedCwd);
+}
+
+TEST_F(InstallLocationTest, RemovalOnACleanMachineDeletesNothing) {
+  WriteFile(home / "data/applications/other.desktop", "x");
+  WriteFile(home / "Desktop/other.desktop", "x");
+  RemoveInstallation(application, "", "Quorix");
+  EXPECT_TRUE(fs::exists(home / "data/applications/other.desktop"));
+  EXPECT_TRUE(fs::exists(home / "Desktop/other.desktop"));
+  std::string value;
+  EXPECT_EQ(registry.real_.ReadString(Hive::CurrentUser, "Software\\Quorix", "UserName", &value), 2);
+  EXPECT_EQ(fs::current_path(), savedCwd);
+}
+
+TEST_F(InstallLocationTest, RemovalTakesEverythingAwayInOrderAndKeepsTheUserName) {
+  const std::string folder = home / "data/Quorix";
+  Install(folder, "ann");
+  WriteFile(home / "data/applications/other.desktop", "x");
+  processes.Add(4001, "QuorixSalon.exe");
+  processes.Add(4002, "quorix.exe");
+  application.installDir = folder;
+  application.keepUserName = true;
+
+  RemoveInstallation(application, "", "Quorix");
+
+  const std::string apps = home / "data/applications/Quorix";
+  const std::string uninstall = std::string(kUninstallKeyBase) + "Quorix";
+  EXPECT_EQ(log.calls, (std::vector<std::string>{
+                           "delete tree " + apps,
+                           "delete file " + (home / "Desktop/Quorix.desktop"),
+                           "delete key " + uninstall,
+                           "write Software\\Quorix UserName=ann",
+                           "delete key Software\\Quorix",
+                           "delete tree " + folder,
+                       }));
+  ASSERT_EQ(processes.Kills().size(), 1u);
+  EXPECT_EQ(processes.Kills()[0].pid, 4001);
+  EXPECT_FALSE(fs::exists(folder));
+  EXPECT_FALSE(fs::exists(apps));
+  EXPECT_FALSE(fs::exists(home / "Desktop/Quorix.desktop"));
+  EXPECT_TRUE(fs::exists(home / "data/applications/other.desktop"));
+  std::string value;
+  EXPECT_EQ(registry.real_.ReadString(Hive::LocalMachine, "Software\\Quorix", "AppDirectory", &value), 2);
+  EXPECT_EQ(registry.real_.ReadString(Hive::LocalMachine, uninstall, "DisplayName", &value), 2);
+  ASSERT_EQ(registry.real_.ReadString(Hive::CurrentUser, "Software\\Quorix", "UserName", &value), 0);
+  EXPECT_EQ(value, "ann");
+}
+
+TEST_F(InstallLocationTest, RegistrationNamingSomeonesFolderDoesNotCostTheirFiles) {
+  const std::string folder = home / "Documents";
+  WriteFile(folder + "/thesis.odt", "years of work");
+  ASSERT_EQ(registry.real_.WriteString(Hive::LocalMachine, "Software\\Quorix", "AppDirectory", folder), 0);
+  RemoveInstallation(application, "", "Quorix");
+  EXPECT_EQ(ReadFile(folder + "/thesis.odt"), "years of work");
+  std::string value;
+  EXPECT_EQ(registry.real_.ReadString(Hive::LocalMachine, "Software\\Quorix", "AppDirectory", &value), 2);
+}
+
+TEST_F(InstallLocationTest, RegistryHelpersCutAndTraceFailures) {
+  std::vector<std::string> traced;
+  SetTraceHook([&](const std::string& message, const std::string& function, const auto& pairs) {
+    traced.push_back(function + ": " + message + " [" + pairs.at(0).second + "|" + pairs.at(1).second + "]");
+  });
+  ASSERT_EQ(RegWriteString(registry, Hive::CurrentUser, "Software\\Quorix", "UserName", "abcdefgh"), 0);
+  std::string value = "unchanged";
+  EXPECT_EQ(RegReadString(registry, Hive::CurrentUser, "Software\\Quorix", "UserName", &value, 5), 0);
+  EXPECT_EQ(value, "abcd");
+  value = "unchanged";
+  EXPECT_EQ(RegReadString(registry, Hive::CurrentUser, "Software\\Other", "UserName", &value, 100), 2);
+  EXPECT_EQ(value, "unchanged");
+  SetTraceHook(nullptr);
+  EXPECT_EQ(traced, std::vector<std::string>{
+                        "RegReadString: Error opening registry key [Software\\Other|UserName]"});
+}
+
+// Real processes: programs named like the client's modules are stopped,
+// a name in another letter case and the caller itself are not.
+TEST(StopProcessesTest, StopsRealProcessesByCaseSensitivePrefix) {
+  TempDir dir;
+  const std::string prefix = "Qx" + std::to_string(getpid());  // no other test's processes match
+  const std::vector<std::string> names = {prefix + ".exe", prefix + "Helper.exe", "qx" + std::to_string(getpid()) + ".exe"};
+  for (const auto& name : names) fs::copy_file("/bin/sleep", dir / name);
+  platform::PosixProcesses processes;
+  for (const auto& name : names) ASSERT_EQ(processes.RunProgram(dir.path(), name, "30", true, false), 0) << name;
+
+  auto running = [&](const std::string& name) {
+    for (const auto& p : processes.Snapshot()) {
+      if (p.exeName == name) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 200 && !(running(names[0]) && running(names[1]) && running(names[2])); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(running(names[0]) && running(names[1]) && running(names[2]));
+
+  int pauses = 0;
+  EXPECT_EQ(StopProcessesByPrefix(processes, prefix, [&] { ++pauses; }), 1);
+  EXPECT_EQ(pauses, 2);
+  for (int i = 0; i < 200 && (running(names[0]) || running(names[1])); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(running(names[0]));
+  EXPECT_FALSE(running(names[1]));
+  EXPECT_TRUE(running(names[2]));
+
+  EXPECT_EQ(StopProcessesByPrefix(processes, prefix + "Nothing", [] {}), 2);
+  // The caller's own name never counts.
+  EXPECT_EQ(StopProcessesByPrefix(processes, "app_tests", [] { FAIL() << "stopped itself"; }), 2);
+  EXPECT_EQ(StopProcessesByPrefix(processes, "qx" + std::to_string(getpid()), [] {}), 1);
+}
+
+}  // namespace
+}  // namespace app
