@@ -21,6 +21,10 @@ class File {
   virtual bool Write(const void* data, size_t size) = 0;
   // The file's length in bytes, -1 when it cannot be told.
   virtual int64_t Size() = 0;
+  // Closes the file and tells whether everything written reached it.
+  // Later calls do nothing and answer true. Destruction closes a file that
+  // is still open, without an answer.
+  virtual bool Close() { return true; }
 };
 
 class FileSystem {
@@ -42,6 +46,14 @@ class FileSystem {
   virtual bool SetCurrentDirectory(const std::string& path) = 0;
   virtual std::string CurrentDirectory() = 0;
   virtual bool DeleteFile(const std::string& path) = 0;
+  // Size of the file in bytes; -1 when it does not exist or is no file.
+  virtual int64_t FileSize(const std::string& path) = 0;
+  // Copies a file onto `to`, overwriting it, keeping the file mode. True on
+  // success; a failed copy may leave a partial `to`.
+  virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
+  // Renames a file or folder, replacing an existing file `to`. True on
+  // success.
+  virtual bool MoveFile(const std::string& from, const std::string& to) = 0;
 };
 
 }  // namespace platform

@@ -39,6 +39,9 @@ class System {
   // Full path of the running executable.
   virtual std::string ExecutablePath() = 0;
   virtual std::string TempFolder() = 0;
+  // Runs the calling thread at the lowest priority, so that long work
+  // leaves the machine responsive.
+  virtual void LowerCurrentThreadPriority() = 0;
 };
 
 }  // namespace platform

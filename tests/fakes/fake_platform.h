@@ -31,6 +31,8 @@ class FakeSystem : public platform::System {
   platform::LocalTime GetLocalTime() override { return localTime; }
   std::string ExecutablePath() override { return executablePath; }
   std::string TempFolder() override { return tempFolder; }
+  void LowerCurrentThreadPriority() override { ++priorityLowered; }
+  int priorityLowered = 0;
 };
 
 class FakeDialogs : public platform::Dialogs {

@@ -8,16 +8,44 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace platform {
 
 namespace {
 
+// Writes all of `data`; false on an error or when nothing more can be
+// written (a full disk shows as a short write).
+bool WriteAll(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 class PosixFile : public File {
  public:
   explicit PosixFile(int fd) : fd_(fd) {}
-  ~PosixFile() override { close(fd_); }
+  ~PosixFile() override {
+    if (fd_ >= 0) close(fd_);
+  }
+
+  bool Close() override {
+    if (fd_ < 0) return true;
+    const int fd = fd_;
+    fd_ = -1;
+    return close(fd) == 0;
+  }
 
   bool Read(void* buffer, size_t size, size_t* received) override {
     for (;;) {
@@ -30,17 +58,7 @@ class PosixFile : public File {
     }
   }
 
-  bool Write(const void* data, size_t size) override {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-      const ssize_t n = write(fd_, p, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      size -= static_cast<size_t>(n);
-    }
-    return true;
-  }
+  bool Write(const void* data, size_t size) override { return WriteAll(fd_, data, size); }
 
   int64_t Size() override {
     struct stat st;
@@ -126,5 +144,56 @@ std::string PosixFileSystem::CurrentDirectory() {
 }
 
 bool PosixFileSystem::DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+int64_t PosixFileSystem::FileSize(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return st.st_size;
+}
+
+bool PosixFileSystem::CopyFile(const std::string& from, const std::string& to) {
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st;
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int code = errno;
+    close(in);
+    errno = code ? code : EINVAL;
+    return false;
+  }
+  // A target that is a link is replaced, never written through.
+  unlink(to.c_str());
+  const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, st.st_mode & 07777);
+  if (out < 0) {
+    const int code = errno;
+    close(in);
+    errno = code;
+    return false;
+  }
+  bool ok = true;
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    const ssize_t n = read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
+      ok = false;
+      break;
+    }
+  }
+  const int code = ok ? 0 : errno;
+  if (close(out) != 0) ok = false;
+  close(in);
+  if (!ok && code) errno = code;
+  return ok;
+}
+
+bool PosixFileSystem::MoveFile(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
+}
 
 }  // namespace platform

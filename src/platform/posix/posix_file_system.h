@@ -18,6 +18,9 @@ class PosixFileSystem : public FileSystem {
   bool SetCurrentDirectory(const std::string& path) override;
   std::string CurrentDirectory() override;
   bool DeleteFile(const std::string& path) override;
+  int64_t FileSize(const std::string& path) override;
+  bool CopyFile(const std::string& from, const std::string& to) override;
+  bool MoveFile(const std::string& from, const std::string& to) override;
 };
 
 }  // namespace platform

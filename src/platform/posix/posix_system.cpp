@@ -1,6 +1,8 @@
 #include "platform/posix/posix_system.h"
 
 #include <limits.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
@@ -74,6 +76,16 @@ std::string PosixSystem::ExecutablePath() {
 std::string PosixSystem::TempFolder() {
   const char* tmp = std::getenv("TMPDIR");
   return (tmp && *tmp) ? tmp : "/tmp";
+}
+
+}  // namespace platform
+
+namespace platform {
+
+void PosixSystem::LowerCurrentThreadPriority() {
+  // On Linux the nice value belongs to the thread named by its id.
+  const id_t thread = static_cast<id_t>(syscall(SYS_gettid));
+  (void)setpriority(PRIO_PROCESS, thread, 19);
 }
 
 }  // namespace platform

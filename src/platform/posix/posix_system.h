@@ -18,6 +18,8 @@ class PosixSystem : public System {
   LocalTime GetLocalTime() override;
   std::string ExecutablePath() override;
   std::string TempFolder() override;
+  // Raises the thread's nice value to the highest (lowest priority).
+  void LowerCurrentThreadPriority() override;
 };
 
 }  // namespace platform
