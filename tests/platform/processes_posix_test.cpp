@@ -17,6 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -186,7 +189,18 @@ TEST_F(ProcessesPosixTest, SnapshotNamesProcessesByTheirWholeFileName) {
   };
   std::vector<pid_t> started;
   for (const Row& row : rows) started.push_back(StartSleeper(row.file, row.argv0));
-  const std::vector<ProcessInfo> list = processes_.Snapshot();
+  // A child shows its new name only once it has replaced its image: look
+  // again until every one has (bounded).
+  std::vector<ProcessInfo> list;
+  for (int tries = 0; tries < 500; ++tries) {
+    list = processes_.Snapshot();
+    bool all = true;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+      all = all && NameInSnapshot(list, started[i]).value_or("") == rows[i].expected;
+    }
+    if (all) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(rows[i].file);
     ASSERT_GT(started[i], 0);
