@@ -43,6 +43,24 @@ class HttpStream {
   virtual std::string FailureText() const = 0;
 };
 
+// A download session: one per run of the update, so that the connections to
+// a file host are kept alive from one file to the next. Used by one thread
+// at a time; owned by the caller; destroying it closes its connections.
+class HttpDownloadSession {
+ public:
+  virtual ~HttpDownloadSession() = default;
+  // Opens `url` (http or https) for reading: sends the request and blocks
+  // until the reply's headers have arrived. Returns null when the address
+  // cannot be opened: a malformed address, no connection, TLS refused, a
+  // time-out, or an HTTP status that is not a success (a missing file is
+  // not a file to install); *error (when given) then tells why. Reads of
+  // the returned stream gather the body into chunks: each returns when
+  // `capacity` bytes are there, the body has ended, or some bytes have
+  // waited a fifth of a second, so that slow transfers still show progress.
+  // Only one stream of a session is open at a time.
+  virtual std::unique_ptr<HttpStream> OpenUrl(const std::string& url, std::string* error) = 0;
+};
+
 class HttpClient {
  public:
   virtual ~HttpClient() = default;
@@ -54,6 +72,10 @@ class HttpClient {
   // addition to the system store; empty for none. Set before the first
   // exchange.
   virtual void SetExtraCaFile(const std::string& path) = 0;
+  // A new download session with the given user agent and time-outs. Never
+  // null. Thread-safe.
+  virtual std::unique_ptr<HttpDownloadSession> OpenSession(const std::string& agent,
+                                                           const HttpTimeouts& timeouts) = 0;
 };
 
 }  // namespace platform

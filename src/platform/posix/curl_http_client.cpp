@@ -8,6 +8,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/posix/curl_download_session.h"
+
 namespace platform {
 
 namespace {
@@ -284,6 +286,12 @@ CurlHttpClient::~CurlHttpClient() = default;
 std::unique_ptr<HttpStream> CurlHttpClient::Post(const HttpPostRequest& request) {
   std::lock_guard<std::mutex> lock(mutex_);
   return std::make_unique<CurlStream>(request, extraCaFile_, systemCaFolder_);
+}
+
+std::unique_ptr<HttpDownloadSession> CurlHttpClient::OpenSession(const std::string& agent,
+                                                                 const HttpTimeouts& timeouts) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return NewCurlDownloadSession({agent, timeouts, extraCaFile_, systemCaFolder_});
 }
 
 void CurlHttpClient::SetExtraCaFile(const std::string& path) {

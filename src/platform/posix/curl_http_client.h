@@ -8,6 +8,8 @@
 // the environment the way libcurl does (http_proxy, https_proxy, no_proxy),
 // sends no "Expect: 100-continue", and is bounded by the request's
 // time-outs: connecting (TLS included) and the longest time without a byte.
+// Download sessions (curl_download_session.h) follow the same rules and take
+// the client's trust settings as they stand when the session is opened.
 #pragma once
 
 #include <memory>
@@ -29,6 +31,8 @@ class CurlHttpClient : public HttpClient {
   std::unique_ptr<HttpStream> Post(const HttpPostRequest& request) override;
   // Thread-safe; applies to exchanges posted afterwards.
   void SetExtraCaFile(const std::string& path) override;
+  // Never null. Thread-safe.
+  std::unique_ptr<HttpDownloadSession> OpenSession(const std::string& agent, const HttpTimeouts& timeouts) override;
 
   // The folder of hashed CA certificates that stands for the system store
   // when an extra CA file is set (libcurl's own default, else

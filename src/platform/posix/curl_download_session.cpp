@@ -1,0 +1,405 @@
+#include "platform/posix/curl_download_session.h"
+
+#include <curl/curl.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#if LIBCURL_VERSION_NUM < 0x075500
+#error "downloads need libcurl 7.85 or later (pre-request callback, protocol lists by name)"
+#endif
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Unread data held before the transfer pauses; a read asking for more raises
+// the bound to its own capacity.
+constexpr size_t kPauseAt = 512 * 1024;
+// Bytes that have waited this long are handed out even when they do not
+// fill the caller's buffer.
+constexpr auto kGatherWait = std::chrono::milliseconds(200);
+// Longest single wait for socket activity; the clocks are checked after it.
+constexpr auto kLongestPoll = std::chrono::milliseconds(1000);
+
+// Bytes that cannot stand in a URL (spaces, controls, bytes above 0x7e) are
+// percent-encoded; the rest of the address goes out as the list gave it.
+std::string EscapeUrl(const std::string& url) {
+  std::string out;
+  for (unsigned char c : url) {
+    if (c <= 0x20 || c >= 0x7f) {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+      out += escaped;
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+  return strncasecmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
+}
+
+// The handles and the state of the transfer under way. Shared by the
+// session and the stream it opened, so that either may be destroyed first;
+// each stream is tied to the transfer it opened by a generation number, and
+// a stream whose transfer was replaced or closed only fails.
+class Transfer {
+ public:
+  explicit Transfer(const CurlDownloadSettings& settings) : settings_(settings) {
+    errorBuffer_[0] = '\0';
+    multi_ = curl_multi_init();
+    easy_ = curl_easy_init();
+    if (multi_ == nullptr || easy_ == nullptr) {
+      setupFailure_ = "cannot create transfer handles";
+      return;
+    }
+    for (const char* header : {"Accept: */*", "Pragma: no-cache", "Cache-Control: no-cache"}) {
+      headers_ = curl_slist_append(headers_, header);
+    }
+    const CURLcode code = Configure();
+    if (code != CURLE_OK) setupFailure_ = curl_easy_strerror(code);
+  }
+
+  ~Transfer() { Close(); }
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  uint64_t generation() const { return generation_; }
+
+  // Starts a GET of `url`, ending the transfer before it, and waits for the
+  // final reply's headers. Returns false with `error` set when the address
+  // cannot be opened.
+  bool Begin(const std::string& url, std::string& error) {
+    Detach();
+    ResetState();
+    ++generation_;
+    if (!setupFailure_.empty()) return Refuse(setupFailure_, error);
+    if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://")) {
+      return Refuse("not an http or https address: " + url, error);
+    }
+    url_ = EscapeUrl(url);
+    // From a secure address only secure redirects are followed.
+    const char* redirectProtocols = StartsWithNoCase(url, "https://") ? "https" : "http,https";
+    CURLcode code = curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
+    if (code == CURLE_OK) code = curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols);
+    if (code != CURLE_OK) return Refuse(curl_easy_strerror(code), error);
+    const CURLMcode added = curl_multi_add_handle(multi_, easy_);
+    if (added != CURLM_OK) return Refuse(curl_multi_strerror(added), error);
+    attached_ = true;
+
+    Touch();
+    while (!headersDone_ && !done_) Pump(Clock::time_point::max());
+    if (failed_) return Refuse(failure_, error);
+    long status = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 200 || status > 299) return Refuse("HTTP status " + std::to_string(status), error);
+    return true;
+  }
+
+  bool Read(uint64_t generation, char* buffer, size_t capacity, size_t* received) {
+    *received = 0;
+    if (generation != generation_) return false;
+    if (capacity == 0) return true;  // nothing asked for
+    capacity_ = capacity;
+    Touch();  // the caller waits from now on; time spent away from Read is not idle time
+    for (;;) {
+      const size_t pending = PendingSize();
+      const bool waitedEnough = pending > 0 && Clock::now() - firstPendingAt_ >= kGatherWait;
+      if (pending >= capacity || (pending > 0 && (done_ || waitedEnough))) {
+        *received = TakePending(buffer, capacity);
+        return true;
+      }
+      if (done_) return !failed_;
+      Pump(pending > 0 ? firstPendingAt_ + kGatherWait : Clock::time_point::max());
+    }
+  }
+
+  std::string FailureText(uint64_t generation) const {
+    if (generation != generation_) return "another address was opened on the download session";
+    return failure_;
+  }
+
+  // The stream of `generation` is gone: a transfer still running is ended,
+  // which closes its connection; a finished one has already left its
+  // connection in the cache for the next file.
+  void Abandon(uint64_t generation) {
+    if (generation == generation_) Detach();
+  }
+
+  // Ends the transfer and frees the handles, closing every connection.
+  void Close() {
+    Detach();
+    if (!done_) Fail("the download session was closed");
+    if (easy_ != nullptr) curl_easy_cleanup(easy_);
+    if (multi_ != nullptr) curl_multi_cleanup(multi_);
+    if (headers_ != nullptr) curl_slist_free_all(headers_);
+    easy_ = nullptr;
+    multi_ = nullptr;
+    headers_ = nullptr;
+    if (setupFailure_.empty()) setupFailure_ = "the download session was closed";
+  }
+
+ private:
+  CURLcode Configure() {
+    CURLcode code = CURLE_OK;
+    auto set = [&](CURLoption option, auto value) {
+      if (code == CURLE_OK) code = curl_easy_setopt(easy_, option, value);
+    };
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_HTTPGET, 1L);
+    set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    set(CURLOPT_HTTPHEADER, headers_);
+    if (!settings_.agent.empty()) set(CURLOPT_USERAGENT, settings_.agent.c_str());
+    set(CURLOPT_FOLLOWLOCATION, 1L);
+    set(CURLOPT_MAXREDIRS, kMaxDownloadRedirects);
+    set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(settings_.timeouts.connectSeconds));
+    set(CURLOPT_SSL_VERIFYPEER, 1L);
+    set(CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!settings_.extraCaFile.empty()) {
+      // Naming a CA file replaces libcurl's default bundle; the folder keeps
+      // the system store trusted alongside it.
+      set(CURLOPT_CAINFO, settings_.extraCaFile.c_str());
+      set(CURLOPT_CAPATH, settings_.caFolder.c_str());
+    }
+    set(CURLOPT_PREREQFUNCTION, &Transfer::OnConnected);
+    set(CURLOPT_PREREQDATA, this);
+    set(CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+    set(CURLOPT_HEADERDATA, this);
+    set(CURLOPT_WRITEFUNCTION, &Transfer::OnData);
+    set(CURLOPT_WRITEDATA, this);
+    set(CURLOPT_ERRORBUFFER, errorBuffer_);
+    return code;
+  }
+
+  void ResetState() {
+    pending_.clear();
+    pendingStart_ = 0;
+    capacity_ = 0;
+    errorBuffer_[0] = '\0';
+    connected_ = false;
+    sawLocation_ = false;
+    headersDone_ = false;
+    paused_ = false;
+    done_ = false;
+    failed_ = false;
+    failure_.clear();
+  }
+
+  bool Refuse(const std::string& why, std::string& error) {
+    Detach();
+    if (!done_) Fail(why);
+    error = why;
+    return false;
+  }
+
+  void Fail(const std::string& why) {
+    done_ = true;
+    failed_ = true;
+    failure_ = why;
+  }
+
+  // Takes the easy handle out of the multi handle. A finished transfer
+  // leaves its connection in the cache; one still running is ended and its
+  // connection closed.
+  void Detach() {
+    if (!attached_) return;
+    curl_multi_remove_handle(multi_, easy_);
+    attached_ = false;
+    paused_ = false;
+  }
+
+  // Runs the transfer until something changed (headers, data, the end) or
+  // one wait for socket activity passed, which ends no later than `until`
+  // and the idle deadline.
+  void Pump(Clock::time_point until) {
+    ResumeIfRoom();
+    const size_t pendingBefore = PendingSize();
+    const bool headersBefore = headersDone_;
+    int running = 0;
+    const CURLMcode code = curl_multi_perform(multi_, &running);
+    if (code != CURLM_OK) return FailAndDetach(curl_multi_strerror(code));
+    CollectEnd();
+    if (done_ || PendingSize() != pendingBefore || headersDone_ != headersBefore) return;
+
+    const auto now = Clock::now();
+    auto wait = std::min<Clock::duration>(kLongestPoll, until > now ? until - now : Clock::duration::zero());
+    if (connected_ && !paused_) wait = std::min(wait, IdleDeadline() - now);
+    const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wait).count();
+    if (waitMs > 0) curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
+    if (connected_ && !paused_ && Clock::now() >= IdleDeadline()) {
+      FailAndDetach("no data for " + std::to_string(settings_.timeouts.idleSeconds) + " seconds");
+    }
+  }
+
+  Clock::time_point IdleDeadline() const {
+    return lastActivity_ + std::chrono::seconds(settings_.timeouts.idleSeconds);
+  }
+
+  void FailAndDetach(const std::string& why) {
+    Fail(why);
+    Detach();
+  }
+
+  void CollectEnd() {
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+      if (message->msg != CURLMSG_DONE || message->easy_handle != easy_) continue;
+      done_ = true;
+      if (message->data.result != CURLE_OK) {
+        failed_ = true;
+        failure_ = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(message->data.result);
+      }
+    }
+  }
+
+  void Touch() { lastActivity_ = Clock::now(); }
+
+  size_t PauseBound() const { return std::max(kPauseAt, capacity_); }
+
+  void ResumeIfRoom() {
+    if (!paused_ || PendingSize() >= PauseBound()) return;
+    paused_ = false;  // before the call: libcurl may deliver the held data from inside it
+    Touch();
+    curl_easy_pause(easy_, CURLPAUSE_CONT);
+  }
+
+  // Called once the connection (TLS included) is up or reused, before the
+  // request goes out; from here on the idle clock runs.
+  static int OnConnected(void* user, char*, char*, int, int) {
+    auto* self = static_cast<Transfer*>(user);
+    self->connected_ = true;
+    self->Touch();
+    return CURL_PREREQFUNC_OK;
+  }
+
+  // One header line of any reply of the exchange. A reply's headers end
+  // with an empty line; they are the final ones unless the reply is an
+  // interim one (1xx) or a redirect that libcurl follows.
+  static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<Transfer*>(user);
+    const size_t length = size * count;
+    self->Touch();
+    const std::string line(data, length);
+    if (StartsWithNoCase(line, "HTTP/")) {
+      self->sawLocation_ = false;
+    } else if (StartsWithNoCase(line, "Location:")) {
+      self->sawLocation_ = true;
+    } else if (line == "\r\n" || line == "\n") {
+      long status = 0;
+      curl_easy_getinfo(self->easy_, CURLINFO_RESPONSE_CODE, &status);
+      const bool interim = status >= 100 && status <= 199;
+      const bool redirect = status >= 300 && status <= 399 && self->sawLocation_;
+      if (redirect) self->connected_ = false;  // the next hop may connect afresh
+      if (!interim && !redirect) self->headersDone_ = true;
+    }
+    return length;
+  }
+
+  static size_t OnData(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<Transfer*>(user);
+    const size_t length = size * count;
+    if (!self->headersDone_) return length;  // the body of a redirect
+    if (self->PendingSize() >= self->PauseBound()) {
+      self->paused_ = true;
+      return CURL_WRITEFUNC_PAUSE;
+    }
+    if (self->PendingSize() == 0) self->firstPendingAt_ = Clock::now();
+    self->pending_.insert(self->pending_.end(), data, data + length);
+    self->Touch();
+    return length;
+  }
+
+  size_t PendingSize() const { return pending_.size() - pendingStart_; }
+
+  size_t TakePending(char* buffer, size_t capacity) {
+    const size_t n = std::min(capacity, PendingSize());
+    std::memcpy(buffer, pending_.data() + pendingStart_, n);
+    pendingStart_ += n;
+    if (pendingStart_ == pending_.size()) {
+      pending_.clear();
+      pendingStart_ = 0;
+    } else if (pendingStart_ > pending_.size() / 2) {
+      pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pendingStart_));
+      pendingStart_ = 0;
+    }
+    return n;
+  }
+
+  const CurlDownloadSettings settings_;
+  std::string setupFailure_;
+  CURLM* multi_ = nullptr;
+  CURL* easy_ = nullptr;
+  curl_slist* headers_ = nullptr;
+  char errorBuffer_[CURL_ERROR_SIZE];
+  bool attached_ = false;
+  uint64_t generation_ = 0;
+
+  std::string url_;
+  std::vector<char> pending_;
+  size_t pendingStart_ = 0;
+  size_t capacity_ = 0;  // of the read under way
+  Clock::time_point firstPendingAt_;
+  Clock::time_point lastActivity_;
+  bool connected_ = false;
+  bool sawLocation_ = false;
+  bool headersDone_ = false;
+  bool paused_ = false;
+  bool done_ = false;
+  bool failed_ = false;
+  std::string failure_;
+};
+
+class DownloadStream : public HttpStream {
+ public:
+  DownloadStream(std::shared_ptr<Transfer> transfer, uint64_t generation)
+      : transfer_(std::move(transfer)), generation_(generation) {}
+  ~DownloadStream() override { transfer_->Abandon(generation_); }
+
+  bool Read(char* buffer, size_t capacity, size_t* received) override {
+    return transfer_->Read(generation_, buffer, capacity, received);
+  }
+  std::string FailureText() const override { return transfer_->FailureText(generation_); }
+
+ private:
+  std::shared_ptr<Transfer> transfer_;
+  const uint64_t generation_;
+};
+
+class CurlDownloadSession : public HttpDownloadSession {
+ public:
+  explicit CurlDownloadSession(const CurlDownloadSettings& settings)
+      : transfer_(std::make_shared<Transfer>(settings)) {}
+  // A stream that outlives its session only fails from here on.
+  ~CurlDownloadSession() override { transfer_->Close(); }
+
+  std::unique_ptr<HttpStream> OpenUrl(const std::string& url, std::string* error) override {
+    std::string why;
+    if (!transfer_->Begin(url, why)) {
+      if (error != nullptr) *error = why;
+      return nullptr;
+    }
+    if (error != nullptr) error->clear();
+    return std::make_unique<DownloadStream>(transfer_, transfer_->generation());
+  }
+
+ private:
+  std::shared_ptr<Transfer> transfer_;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpDownloadSession> NewCurlDownloadSession(const CurlDownloadSettings& settings) {
+  return std::make_unique<CurlDownloadSession>(settings);
+}
+
+}  // namespace platform
