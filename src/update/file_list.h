@@ -1,0 +1,60 @@
+// The file list of a run: the records of the server's reply that say, for
+// each file of the client, what to do with it, where it goes, how large it
+// is and where to fetch it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace update {
+
+// One record of the list. A field the record does not carry is absent and
+// reads as empty.
+struct FileEntry {
+  std::optional<std::string> fn;   // file name, also shown to the user
+  std::optional<std::string> fo;   // operation; its first letter counts
+  std::optional<std::string> rd;   // folder under the installation or extract folder
+  std::optional<std::string> fs;   // size in bytes, decimal
+  std::optional<std::string> url;  // address to fetch the file from
+
+  std::string Fn() const { return fn.value_or(""); }
+  std::string Rd() const { return rd.value_or(""); }
+  std::string Fs() const { return fs.value_or(""); }
+  std::string Url() const { return url.value_or(""); }
+  // The operation letter: 'X', 'W', 'R', 'D', or 0 for none.
+  char Operation() const { return fo && !fo->empty() ? (*fo)[0] : 0; }
+  // The listed size read as a decimal integer (0 when missing or no digits).
+  uint32_t ExpectedBytes() const;
+  // The listed size read as a decimal number, for the run's total.
+  double SizeAsNumber() const;
+  // The file's name inside an extracted archive: the text after the last
+  // "/" of the address.
+  std::string ArchiveMemberName() const;
+};
+
+struct ParsedFileList {
+  std::vector<FileEntry> entries;
+  double totalBytes = 0.0;
+};
+
+// The file-list section of a reply is complete when it has "~fl=", its
+// opening "|" and the closing "||". A reply without "~fl=" has an empty
+// list, which is complete; a list that is cut short is not.
+bool FileListComplete(std::string_view reply);
+
+// Splits the list of `reply` into its records, in list order. Writes a
+// zero byte after each record, so that afterwards the reply as a text ends
+// where its first record ends: fields of the reply that stand after "~fl="
+// are no longer seen by later lookups. There is no limit on the number of
+// records.
+ParsedFileList ParseFileList(std::string& reply);
+
+// True when `path` (a name or a folder of a record, "/" or "\" separated)
+// stays inside the folder it is joined to: not absolute, no drive, no ".."
+// part. An empty path stays inside.
+bool StaysInside(std::string_view path);
+
+}  // namespace update
