@@ -128,6 +128,8 @@ RefServer::~RefServer() {
   }
 }
 
+std::string SampleClientDir() { return std::string(WEBSETUP_BIN_DIR) + "/../sample-client"; }
+
 std::string RefServer::caFile() const { return std::string(WEBSETUP_TEST_CERT_DIR) + "/ca.pem"; }
 
 void RefServer::Start(const RefServerOptions& options) {
@@ -149,6 +151,7 @@ void RefServer::Start(const RefServerOptions& options) {
                                    "--control-token", controlToken_};
   if (!options.replySet.empty()) args.insert(args.end(), {"--replies", options.replySet});
   if (!options.filesDir.empty()) args.insert(args.end(), {"--files", options.filesDir});
+  if (!options.clientSet.empty()) args.insert(args.end(), {"--client-set", options.clientSet});
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -264,6 +267,8 @@ std::vector<LoggedRequest> RefServer::Requests() const {
       if (request.contentTypeHeaders++ == 0) request.contentType = value;
     }
     request.tls = line.value("tls", false);
+    request.remoteAddr = Text(line, "remoteAddr");
+    request.remotePort = line.value("remotePort", 0);
     request.misbehave = Text(line, "misbehave");
     request.form = Pairs(line, "form");
     request.rawBody = Text(line, "body");

@@ -16,6 +16,10 @@ struct RefServerOptions {
   std::string replySet;
   // Folder served as static files under "/files/"; empty for none.
   std::string filesDir;
+  // Client file set: the file-list reply (action code 11) lists it and
+  // "/files/client/" serves it; empty for none. SampleClientDir() + "/client"
+  // is the sample set made at build time.
+  std::string clientSet;
   // TLS certificate the HTTPS port presents: "server" (valid for 127.0.0.1
   // and localhost, signed by the test CA) or "otherhost" (signed by the same
   // CA for another host name).
@@ -30,6 +34,8 @@ struct LoggedRequest {
   std::string contentType;          // the Content-Type header as received
   int contentTypeHeaders = 0;       // how many Content-Type headers arrived
   bool tls = false;                 // arrived on the HTTPS port
+  std::string remoteAddr;           // the client's end of the connection:
+  int remotePort = 0;               // one pair per connection
   std::string misbehave;            // mode it was answered in; empty for a normal answer
   std::vector<std::pair<std::string, std::string>> form;  // decoded form fields, in order
   std::string rawBody;
@@ -38,6 +44,10 @@ struct LoggedRequest {
   std::string Field(const std::string& name) const;
   bool HasField(const std::string& name) const;
 };
+
+// The sample client file set made at build time: "client/" (the set),
+// "movies/" (the installer movies) and "pixel/" (the web-pixel pages).
+std::string SampleClientDir();
 
 class RefServer {
  public:
@@ -57,10 +67,15 @@ class RefServer {
   // Makes the next `times` requests to `path` (for example
   // "/servlet/UpdateServlet"), and when `ac` is given only those whose form
   // carries that action code, misbehave in `mode`: "close" (connection
-  // closed without a reply), "stall" (no byte for `seconds`), "html" (an
-  // HTML error page), "long" (a reply of `bytes` bytes), "drop" (part of a
-  // reply, then the connection is dropped), "badac" (a reply with an unknown
-  // action code), "empty" (an empty reply).
+  // closed without a reply), "stall" (no byte for `seconds`; a file's
+  // headers go out first), "html" (an HTML error page), "long" (a reply of
+  // `bytes` bytes), "drop" (part of a reply, then the connection is
+  // dropped), "badac" (a reply with an unknown action code), "empty" (an
+  // empty reply), "wronglength" (`bytes` more, or negative fewer, bytes
+  // than the real reply, announced so), "dropafter" (exactly `bytes` bytes
+  // of the body, then the connection drops), "404", "trickle" (`bytes` per
+  // second), "endless" (chunked data until the client hangs up),
+  // "redirect" (302 back to the same address).
   void Misbehave(const std::string& mode, const std::string& path, int times = 1, const std::string& ac = "",
                  int seconds = 0, int bytes = 0);
 

@@ -1,7 +1,8 @@
 // refserver: the reference update server on loopback.
 //
 //   refserver --http-port N --https-port N --cert FILE --key FILE
-//             [--replies FILE] [--files DIR] [--log FILE] [--control-token T]
+//             [--replies FILE] [--files DIR] [--client-set DIR] [--log FILE]
+//             [--control-token T]
 //
 // Port 0 picks a free port. Once both ports listen, one line
 // "listening http=<port> https=<port>" goes to stdout. SIGTERM or SIGINT
@@ -11,13 +12,22 @@
 // Served on both ports: POST /servlet/UpdateServlet (and any path holding
 // ".php") answered by the form's "ac" from the reply set (--replies, format
 // in reply_set.h); POST /servlet/PixelServlet; GET /files/<path> from
-// --files. Every client request is logged as one JSON line to --log.
+// --files. With --client-set, the file-list reply (action code 11) lists
+// every file of DIR (order and fields in client_set.h) and GET
+// /files/client/<path> serves them; a reply-set line for action code 11
+// still wins. The sample client set made at build time is
+// build/sample-client/client, with the installer's movies in
+// build/sample-client/movies:
+//   refserver ... --files build/sample-client --client-set build/sample-client/client
+// Every client request is logged as one JSON line to --log.
 //
 // Control, on the plain HTTP port only and never logged (form fields; with
 // --control-token each request carries token=T or X-Control-Token: T):
-//   POST /control/misbehave  mode=close|stall|html|long|drop|badac|empty
+//   POST /control/misbehave  mode=close|stall|html|long|drop|badac|empty|
+//                                 wronglength|dropafter|404|trickle|endless|redirect
 //                            path=<request path, or a folder ending in "/">
 //                            [ac=<code>] [times=N] [seconds=N] [bytes=N]
+//                            (what each mode does: misbehaviour.h)
 //   POST /control/reset      disarms every armed misbehaviour
 #include <pthread.h>
 #include <signal.h>
@@ -35,7 +45,8 @@ namespace {
 void PrintUsage() {
   std::fprintf(stderr,
                "usage: refserver --http-port N --https-port N --cert FILE --key FILE\n"
-               "                 [--replies FILE] [--files DIR] [--log FILE] [--control-token T]\n");
+               "                 [--replies FILE] [--files DIR] [--client-set DIR] [--log FILE]\n"
+               "                 [--control-token T]\n");
 }
 
 bool ParsePort(const std::string& text, int& port) {
@@ -53,8 +64,8 @@ bool ParseCommandLine(int argc, char** argv, refserver::ServerOptions& options) 
   std::map<std::string, std::string> values;
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
-    static const char* const kKnown[] = {"--http-port", "--https-port", "--cert",          "--key",
-                                         "--replies",   "--files",      "--log",           "--control-token"};
+    static const char* const kKnown[] = {"--http-port", "--https-port", "--cert", "--key",          "--replies",
+                                         "--files",     "--client-set", "--log",  "--control-token"};
     bool known = false;
     for (const char* candidate : kKnown) known = known || name == candidate;
     if (!known || i + 1 >= argc) {
@@ -77,6 +88,7 @@ bool ParseCommandLine(int argc, char** argv, refserver::ServerOptions& options) 
   options.keyFile = values["--key"];
   options.replySetFile = values["--replies"];
   options.filesDir = values["--files"];
+  options.clientSetDir = values["--client-set"];
   options.logFile = values["--log"];
   options.controlToken = values["--control-token"];
   return true;

@@ -6,7 +6,7 @@
 namespace refserver {
 namespace {
 
-constexpr std::array<std::pair<Mode, const char*>, 7> kModeNames{{
+constexpr std::array<std::pair<Mode, const char*>, 13> kModeNames{{
     {Mode::Close, "close"},
     {Mode::Stall, "stall"},
     {Mode::Html, "html"},
@@ -14,6 +14,12 @@ constexpr std::array<std::pair<Mode, const char*>, 7> kModeNames{{
     {Mode::Drop, "drop"},
     {Mode::BadAc, "badac"},
     {Mode::Empty, "empty"},
+    {Mode::WrongLength, "wronglength"},
+    {Mode::DropAfter, "dropafter"},
+    {Mode::NotFound, "404"},
+    {Mode::Trickle, "trickle"},
+    {Mode::Endless, "endless"},
+    {Mode::Redirect, "redirect"},
 }};
 
 bool PathMatches(const std::string& rulePath, const std::string& path) {

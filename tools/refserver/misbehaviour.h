@@ -12,16 +12,27 @@
 namespace refserver {
 
 enum class Mode {
-  Close,  // the connection is closed before any byte of a reply
-  Stall,  // no byte for `seconds`, then the connection is closed
-  Html,   // status 500 with an HTML error page
-  Long,   // a normal-looking reply padded to `bytes` bytes
-  Drop,   // the reply's headers and part of its body, then the connection drops
-  BadAc,  // the normal reply with an action code that no client knows
-  Empty,  // status 200 with an empty body
+  Close,        // the connection is closed before any byte of a reply
+  Stall,        // no byte for `seconds`, then the connection is closed; a file's
+                // reply sends its headers first and then stalls
+  Html,         // status 500 with an HTML error page
+  Long,         // a normal-looking reply padded to `bytes` bytes
+  Drop,         // the reply's headers and part of its body (`bytes`, else half),
+                // then the connection drops
+  BadAc,        // the normal reply with an action code that no client knows
+  Empty,        // status 200 with an empty body
+  WrongLength,  // `bytes` more (or, negative, fewer) bytes than the real
+                // reply, announced with a matching Content-Length
+  DropAfter,    // the headers and exactly `bytes` bytes of the body, then the
+                // connection drops
+  NotFound,     // status 404
+  Trickle,      // the normal reply, `bytes` bytes per second
+  Endless,      // chunked data without end, until the client hangs up
+  Redirect,     // status 302 back to the same address
 };
 
-// Parses a mode name ("close", "stall", ...); nullopt when unknown.
+// Parses a mode name ("close", "stall", "wronglength", "dropafter", "404",
+// ...); nullopt when unknown.
 std::optional<Mode> ParseMode(const std::string& name);
 const char* ModeName(Mode mode);
 
@@ -34,7 +45,8 @@ struct Rule {
   std::string ac;
   int times = 1;    // how many requests it still applies to
   int seconds = 0;  // stall duration
-  int bytes = 0;    // reply size for Long, bytes sent before the drop for Drop
+  int bytes = 0;    // reply size for Long, bytes before the drop for Drop and
+                    // DropAfter, size difference for WrongLength, rate for Trickle
 };
 
 // Armed rules, shared by every connection thread.

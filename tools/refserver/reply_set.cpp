@@ -1,6 +1,8 @@
 #include "reply_set.h"
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace refserver {
 namespace {
@@ -12,11 +14,11 @@ constexpr const char* kInitialPostReply =
     "|~fn=mcLogo.qrx~url={base}/files/movies/mcLogo.qrx"
     "|~fn=mcLang.qrx~url={base}/files/movies/mcLang.qrx||";
 
-// A server serial, the version record, the two web-pixel pages and an empty
-// file set.
-constexpr const char* kFileListReply =
+// A server serial, the version record and the two web-pixel pages; the
+// file list follows them.
+constexpr const char* kFileListHead =
     "~ac=11~sn=100001~cv=1.0.0~cb=1~lrm=0~rmp=0"
-    "~pix1={base}/files/pixel/pix1.html~pix2={base}/files/pixel/pix2.html~fl=||";
+    "~pix1={base}/files/pixel/pix1.html~pix2={base}/files/pixel/pix2.html";
 
 constexpr const char* kPixelAddressReply =
     "~ac=12~pix1={base}/files/pixel/pix1.html~pix2={base}/files/pixel/pix2.html";
@@ -44,7 +46,7 @@ std::string Unescape(const std::string& text) {
 
 ReplySet::ReplySet()
     : byAc_{{"10", kInitialPostReply},
-            {"11", kFileListReply},
+            {"11", FileListReply("")},
             {"12", kPixelAddressReply},
             {"15", "~ac=15"},
             {"101", "~ac=101"}},
@@ -69,6 +71,16 @@ bool ReplySet::Load(const std::string& path, std::string& error) {
     const std::string reply = space == std::string::npos ? std::string() : Unescape(line.substr(space + 1));
     if (selector == "pixel") {
       loaded.pixel_ = reply;
+    } else if (selector.rfind("acfile=", 0) == 0 && selector.size() > 7 && space != std::string::npos) {
+      std::filesystem::path file = line.substr(space + 1);
+      if (file.is_relative()) file = std::filesystem::path(path).parent_path() / file;
+      std::ifstream replyFile(file, std::ios::binary);
+      if (!replyFile) {
+        error = path + ":" + std::to_string(lineNumber) + ": cannot read " + file.string();
+        return false;
+      }
+      loaded.byAc_[selector.substr(7)] =
+          std::string(std::istreambuf_iterator<char>(replyFile), std::istreambuf_iterator<char>());
     } else if (selector == "ac=other") {
       loaded.other_ = reply;
     } else if (selector.rfind("ac=", 0) == 0 && selector.size() > 3) {
@@ -88,6 +100,8 @@ std::string ReplySet::UpdateReply(const std::string& ac, const ReplyContext& con
 }
 
 std::string ReplySet::PixelReply(const ReplyContext& context) const { return ExpandPlaceholders(pixel_, context); }
+
+std::string FileListReply(const std::string& records) { return std::string(kFileListHead) + "~fl=" + records + "||"; }
 
 std::string ExpandPlaceholders(const std::string& text, const ReplyContext& context) {
   std::string out;

@@ -3,7 +3,10 @@
 //
 // Reply-set file: one reply per line, "ac=<n> <reply text>" for action code
 // <n>, "ac=other <reply text>" for every action code without its own line,
-// and "pixel <reply text>" for the pixel servlet. Empty lines and lines
+// and "pixel <reply text>" for the pixel servlet; "acfile=<n> <path>" takes
+// the reply for action code <n> from the file at <path> (relative to the
+// reply-set file's folder unless absolute), byte for byte: no escapes, line
+// breaks kept, only the placeholders filled. Empty lines and lines
 // starting with "#" are ignored. In a reply text "\n", "\r", "\t" and "\\"
 // stand for a line feed, a carriage return, a tab and a backslash, so any
 // reply fits on one line. A reply text may hold placeholders that are filled
@@ -35,6 +38,9 @@ class ReplySet {
   // `error` says which line and the set is unchanged.
   [[nodiscard]] bool Load(const std::string& path, std::string& error);
 
+  // Replaces the reply to action code `ac` (placeholders allowed).
+  void SetUpdateReply(const std::string& ac, std::string text) { byAc_[ac] = std::move(text); }
+
   // The update servlet's reply to action code `ac` (the raw form value),
   // placeholders filled from `context`.
   std::string UpdateReply(const std::string& ac, const ReplyContext& context) const;
@@ -46,6 +52,11 @@ class ReplySet {
   std::string other_;
   std::string pixel_;
 };
+
+// A file-list reply (action code 11): the built-in server serial, version
+// fields and pixel addresses, all before "~fl=", then "~fl=" + `records` +
+// "||". `records` is empty or a run of "|"-opened records.
+std::string FileListReply(const std::string& records);
 
 // Replaces the placeholders of `text` (see above). An unknown placeholder is
 // kept as written.

@@ -69,6 +69,7 @@ std::string FormatLogLine(const LogEntry& entry, const std::string& timeText) {
   line["tls"] = entry.tls;
   line["localPort"] = entry.localPort;
   line["remoteAddr"] = entry.remoteAddr;
+  line["remotePort"] = entry.remotePort;
   line["body"] = Utf8FromLatin1(entry.body);
   line["form"] = Pairs(entry.form);
   if (!entry.misbehave.empty()) line["misbehave"] = entry.misbehave;

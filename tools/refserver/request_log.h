@@ -24,6 +24,7 @@ struct LogEntry {
   bool tls = false;
   int localPort = 0;
   std::string remoteAddr;
+  int remotePort = 0;  // with remoteAddr, tells the client's connections apart
   std::string body;
   Form form;
   std::string misbehave;  // mode name when the request was answered wrongly

@@ -14,13 +14,24 @@
 #include <httplib.h>
 #include <openssl/ssl.h>
 
+#include "client_set.h"
+
 namespace refserver {
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr int kDefaultLongBytes = 200000;
+constexpr int kDefaultTrickleBytesPerSecond = 1024;
 constexpr int kWorkerThreads = 16;
+// Requests one kept-alive connection may carry, enough for a whole client
+// file set, as with the file hosts the installer meets.
+constexpr size_t kKeepAliveRequests = 1000;
+// Largest piece written to a connection at once.
+constexpr size_t kPieceBytes = 65536;
+// A trickle goes out in this many pieces a second.
+constexpr int kTrickleSlicesPerSecond = 10;
+constexpr const char* kClientFolder = "client/";
 constexpr const char* kUnknownActionCode = "99";
 constexpr const char* kErrorPage =
     "<html><head><title>500 Internal Server Error</title></head>"
@@ -147,11 +158,53 @@ int ToInt(const std::string& text, int fallback) {
 
 }  // namespace
 
+// The bytes of a reply, read piece by piece so that a large file is never
+// held whole. Reads past the end give padding ("x"), for replies that are to
+// be longer than the real one.
+class ReplySource {
+ public:
+  explicit ReplySource(std::string text) : text_(std::move(text)), size_(text_.size()) {}
+  explicit ReplySource(const fs::path& file) : file_(file, std::ios::binary) {
+    std::error_code ec;
+    size_ = static_cast<size_t>(fs::file_size(file, ec));
+    if (ec) size_ = 0;
+  }
+  size_t size() const { return size_; }
+
+  std::string Read(size_t offset, size_t length) const {
+    std::string piece;
+    if (offset < size_) {
+      const size_t real = std::min(length, size_ - offset);
+      if (file_.is_open()) {
+        piece.resize(real);
+        file_.clear();
+        file_.seekg(static_cast<std::streamoff>(offset));
+        file_.read(piece.data(), static_cast<std::streamsize>(real));
+        piece.resize(static_cast<size_t>(std::max<std::streamsize>(0, file_.gcount())));
+      } else {
+        piece = text_.substr(offset, real);
+      }
+    }
+    piece.resize(length, 'x');
+    return piece;
+  }
+
+ private:
+  std::string text_;
+  mutable std::ifstream file_;  // read by one connection thread at a time
+  size_t size_ = 0;
+};
+
 ReferenceServer::ReferenceServer() = default;
 ReferenceServer::~ReferenceServer() = default;
 
 bool ReferenceServer::Bind(const ServerOptions& options, std::string& error) {
   options_ = options;
+  if (!options_.clientSetDir.empty()) {
+    std::string fileList;
+    if (!BuildClientSetReply(options_.clientSetDir, fileList, error)) return false;
+    replies_.SetUpdateReply("11", fileList);
+  }
   if (!options_.replySetFile.empty() && !replies_.Load(options_.replySetFile, error)) return false;
   if (!log_.Open(options_.logFile)) {
     error = "Failed to open log " + options_.logFile;
@@ -179,6 +232,7 @@ bool ReferenceServer::Bind(const ServerOptions& options, std::string& error) {
 void ReferenceServer::AddRoutes(httplib::Server& server, bool tls) {
   server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
   server.set_tcp_nodelay(true);
+  server.set_keep_alive_max_count(kKeepAliveRequests);
   if (!tls) {
     const auto control = [this](const httplib::Request& req, httplib::Response& res) { HandleControl(req, res); };
     server.Post("/control/misbehave", control);
@@ -241,6 +295,7 @@ void ReferenceServer::HandleClient(const httplib::Request& req, httplib::Respons
   entry.tls = tls;
   entry.localPort = req.local_port;
   entry.remoteAddr = req.remote_addr;
+  entry.remotePort = req.remote_port;
   entry.body = req.body;
   entry.form = form;
   if (rule) entry.misbehave = ModeName(rule->mode);
@@ -263,7 +318,7 @@ std::string ReferenceServer::NormalBody(const httplib::Request& req, bool tls, R
     case Route::Pixel:
       return replies_.PixelReply(context);
     case Route::File: {
-      const fs::path file = ResolveFile(options_.filesDir, req.path.substr(std::string("/files/").size()));
+      const fs::path file = FileFor(req);
       if (!file.empty()) return ReadWholeFile(file);
       break;
     }
@@ -279,19 +334,10 @@ void ReferenceServer::AnswerNormally(const httplib::Request& req, httplib::Respo
   if (route == Route::File) {
     // Files are streamed, so that large files of a client file set need no
     // copy in memory.
-    const fs::path file = ResolveFile(options_.filesDir, req.path.substr(std::string("/files/").size()));
-    std::error_code ec;
-    const auto size = file.empty() ? 0 : fs::file_size(file, ec);
-    if (!file.empty() && !ec) {
-      auto in = std::make_shared<std::ifstream>(file, std::ios::binary);
-      res.set_content_provider(static_cast<size_t>(size), "application/octet-stream",
-                               [in](size_t offset, size_t length, httplib::DataSink& sink) {
-                                 char buffer[65536];
-                                 in->seekg(static_cast<std::streamoff>(offset));
-                                 in->read(buffer, static_cast<std::streamsize>(std::min(length, sizeof buffer)));
-                                 const auto got = in->gcount();
-                                 return got > 0 && sink.write(buffer, static_cast<size_t>(got));
-                               });
+    const fs::path file = FileFor(req);
+    if (!file.empty()) {
+      const auto source = std::make_shared<const ReplySource>(file);
+      StreamReply(res, source, source->size(), source->size(), 0);
       return;
     }
   }
@@ -303,13 +349,33 @@ void ReferenceServer::AnswerNormally(const httplib::Request& req, httplib::Respo
 
 void ReferenceServer::Misbehave(const Rule& rule, const httplib::Request& req, httplib::Response& res, bool tls,
                                 Route route, const Form& form) {
-  int status = 200;
-  const std::string body = NormalBody(req, tls, route, form, status);
+  // The reply as it would have gone out, read piece by piece.
+  std::shared_ptr<const ReplySource> source;
+  const fs::path file = route == Route::File ? FileFor(req) : fs::path();
+  if (!file.empty()) {
+    source = std::make_shared<const ReplySource>(file);
+  } else {
+    int status = 200;
+    source = std::make_shared<const ReplySource>(NormalBody(req, tls, route, form, status));
+  }
+  const size_t size = source->size();
+  const auto bytes = [&rule](size_t fallback) { return rule.bytes > 0 ? static_cast<size_t>(rule.bytes) : fallback; };
+
   switch (rule.mode) {
     case Mode::Close:
       CloseConnection(req);
       return;
     case Mode::Stall:
+      if (!file.empty()) {
+        // The headers go out at once; the body never comes.
+        const int seconds = rule.seconds;
+        res.set_content_provider(size, "application/octet-stream",
+                                 [this, seconds](size_t, size_t, httplib::DataSink&) {
+                                   WaitUnlessStopping(seconds);
+                                   return false;
+                                 });
+        return;
+      }
       WaitUnlessStopping(rule.seconds);
       CloseConnection(req);
       return;
@@ -317,29 +383,92 @@ void ReferenceServer::Misbehave(const Rule& rule, const httplib::Request& req, h
       res.status = 500;
       res.set_content(kErrorPage, "text/html");
       return;
-    case Mode::Long:
-      res.set_content(PadTo(body, static_cast<size_t>(rule.bytes > 0 ? rule.bytes : kDefaultLongBytes)),
-                      "text/plain");
-      return;
-    case Mode::Drop: {
-      // Announce the whole reply, send its first part, then give up.
-      const size_t sent = rule.bytes > 0 ? static_cast<size_t>(rule.bytes) : std::max<size_t>(1, body.size() / 2);
-      auto whole = std::make_shared<std::string>(PadTo(body, std::max(body.size(), sent + 1)));
-      res.set_content_provider(whole->size(), "text/plain",
-                               [whole, sent](size_t offset, size_t, httplib::DataSink& sink) {
-                                 if (offset < sent) sink.write(whole->data() + offset, sent - offset);
-                                 return false;
-                               });
+    case Mode::Long: {
+      int status = 200;
+      res.set_content(PadTo(NormalBody(req, tls, route, form, status), bytes(kDefaultLongBytes)), "text/plain");
       return;
     }
-    case Mode::BadAc:
-      res.set_content(WithUnknownActionCode(body), "text/plain");
+    case Mode::Drop: {
+      // Announce the whole reply, send its first part, then give up.
+      const size_t sent = bytes(std::max<size_t>(1, size / 2));
+      StreamReply(res, source, std::max(size, sent + 1), sent, 0);
       return;
+    }
+    case Mode::DropAfter: {
+      const size_t sent = rule.bytes > 0 ? static_cast<size_t>(rule.bytes) : 0;
+      StreamReply(res, source, std::max(size, sent + 1), sent, 0);
+      return;
+    }
+    case Mode::WrongLength: {
+      const long long announced = std::max(0LL, static_cast<long long>(size) + rule.bytes);
+      StreamReply(res, source, static_cast<size_t>(announced), static_cast<size_t>(announced), 0);
+      return;
+    }
+    case Mode::Trickle:
+      StreamReply(res, source, size, size, bytes(kDefaultTrickleBytesPerSecond));
+      return;
+    case Mode::Endless:
+      // The reply repeated (padding when it is empty), in chunks, until the
+      // client hangs up or the server stops.
+      res.set_chunked_content_provider("application/octet-stream",
+                                       [this, source](size_t offset, httplib::DataSink& sink) {
+                                         const size_t size = source->size();
+                                         std::string piece = size == 0 ? std::string(kPieceBytes, 'x')
+                                                                       : source->Read(offset % size, kPieceBytes);
+                                         if (size > 0 && offset % size + kPieceBytes > size) {
+                                           piece.resize(size - offset % size);
+                                         }
+                                         return !StopRequested() && sink.write(piece.data(), piece.size());
+                                       });
+      return;
+    case Mode::NotFound:
+      res.status = 404;
+      res.set_content("not found\n", "text/plain");
+      return;
+    case Mode::Redirect:
+      res.set_redirect(req.target);
+      return;
+    case Mode::BadAc: {
+      int status = 200;
+      res.set_content(WithUnknownActionCode(NormalBody(req, tls, route, form, status)), "text/plain");
+      return;
+    }
     case Mode::Empty:
       res.status = 200;
       res.set_content("", "text/plain");
       return;
   }
+}
+
+void ReferenceServer::StreamReply(httplib::Response& res, std::shared_ptr<const ReplySource> source,
+                                  size_t announced, size_t sent, size_t perSecond) {
+  const size_t slice = perSecond > 0 ? std::max<size_t>(1, perSecond / kTrickleSlicesPerSecond) : kPieceBytes;
+  const auto pause = std::chrono::milliseconds(perSecond > 0 ? 1000 / kTrickleSlicesPerSecond : 0);
+  res.set_content_provider(announced, "application/octet-stream",
+                           [this, source, sent, slice, pause](size_t offset, size_t length, httplib::DataSink& sink) {
+                             if (offset >= sent) return false;  // short of the announcement: drop
+                             const std::string piece = source->Read(offset, std::min({length, sent - offset, slice}));
+                             if (!sink.write(piece.data(), piece.size())) return false;
+                             return pause.count() == 0 || PauseUnlessStopping(pause);
+                           });
+}
+
+fs::path ReferenceServer::FileFor(const httplib::Request& req) const {
+  const std::string relative = req.path.substr(std::string("/files/").size());
+  if (!options_.clientSetDir.empty() && relative.rfind(kClientFolder, 0) == 0) {
+    return ResolveFile(options_.clientSetDir, relative.substr(std::string(kClientFolder).size()));
+  }
+  return ResolveFile(options_.filesDir, relative);
+}
+
+bool ReferenceServer::PauseUnlessStopping(std::chrono::milliseconds time) {
+  std::unique_lock lock(stopMutex_);
+  return !stopSignal_.wait_for(lock, time, [this] { return stopping_; });
+}
+
+bool ReferenceServer::StopRequested() {
+  std::lock_guard lock(stopMutex_);
+  return stopping_;
 }
 
 void ReferenceServer::WaitUnlessStopping(int seconds) {

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,10 +32,16 @@ struct ServerOptions {
   std::string keyFile;
   std::string replySetFile;  // empty: built-in replies
   std::string filesDir;      // empty: no static files
+  // Client file set: listed as the file-list reply (client_set.h) and
+  // served under "/files/client/"; a reply-set line for action code 11
+  // still wins. Empty: none.
+  std::string clientSetDir;
   std::string logFile;       // empty: no request log
   std::string controlToken;  // empty: control requests need no token
   std::string host = "127.0.0.1";
 };
+
+class ReplySource;
 
 class ReferenceServer {
  public:
@@ -61,8 +69,19 @@ class ReferenceServer {
   void Misbehave(const Rule& rule, const httplib::Request& req, httplib::Response& res, bool tls, Route route,
                  const Form& form);
   std::string NormalBody(const httplib::Request& req, bool tls, Route route, const Form& form, int& status);
+  // The file a GET under "/files/" names; empty when there is none.
+  std::filesystem::path FileFor(const httplib::Request& req) const;
+  // Answers with `source` announced as `announced` bytes, of which the
+  // first `sent` go out (bytes past the source's end are padding); then the
+  // reply ends, or the connection drops when that is short of the
+  // announcement. `perSecond` > 0 spreads the bytes over time.
+  void StreamReply(httplib::Response& res, std::shared_ptr<const ReplySource> source, size_t announced,
+                   size_t sent, size_t perSecond);
   // Waits up to `seconds`; returns early when the server stops.
   void WaitUnlessStopping(int seconds);
+  // The same in milliseconds; returns false when the server is stopping.
+  bool PauseUnlessStopping(std::chrono::milliseconds time);
+  bool StopRequested();
 
   ServerOptions options_;
   ReplySet replies_;
