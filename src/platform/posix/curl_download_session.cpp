@@ -98,7 +98,10 @@ class Transfer {
 
     Touch();
     while (!headersDone_ && !done_) Pump(Clock::time_point::max());
-    if (failed_) return Refuse(failure_, error);
+    // Once the final headers are in, the address is open: a failure of the
+    // body that came with them shows on the reads, as it would had it come
+    // a moment later.
+    if (!headersDone_) return Refuse(failed_ ? failure_ : "the reply ended before its headers", error);
     long status = 0;
     curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
     if (status < 200 || status > 299) return Refuse("HTTP status " + std::to_string(status), error);
@@ -138,7 +141,12 @@ class Transfer {
   // Ends the transfer and frees the handles, closing every connection.
   void Close() {
     Detach();
-    if (!done_) Fail("the download session was closed");
+    if (!done_) {
+      // What arrived of an unfinished body is no use to anyone now.
+      Fail("the download session was closed");
+      pending_.clear();
+      pendingStart_ = 0;
+    }
     if (easy_ != nullptr) curl_easy_cleanup(easy_);
     if (multi_ != nullptr) curl_multi_cleanup(multi_);
     if (headers_ != nullptr) curl_slist_free_all(headers_);
