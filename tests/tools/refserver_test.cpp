@@ -1,10 +1,22 @@
 // The reference update server as a client sees it: replies per action code,
-// the request log, every misbehaviour mode and the TLS certificates.
+// the request log, every misbehaviour mode and the TLS certificates; the
+// sample client file set, its file list and its programs.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +32,8 @@ namespace {
 
 using testing_support::RefServer;
 using testing_support::RefServerOptions;
+using testing_support::ReadFile;
+using testing_support::SampleClientDir;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
@@ -436,6 +450,477 @@ TEST(RefServerCertificates, CertificateForAnotherHostIsRefused) {
     EXPECT_EQ(result.error(), httplib::Error::SSLServerVerification);
   }
   EXPECT_TRUE(server.Requests().empty()) << "nothing reached the server";
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The sample client file set and its file list.
+
+// One record of a file list.
+struct ListEntry {
+  std::string fn, fo, rd, fs, url;
+  // The path below the installation: the folder parts joined by "/".
+  std::string Path() const {
+    std::string folder = rd;
+    std::replace(folder.begin(), folder.end(), '\\', '/');
+    return folder.empty() ? fn : folder + "/" + fn;
+  }
+};
+
+// The records between "~fl=" and "||"; fails the test when the list is not
+// closed.
+std::vector<ListEntry> ParseList(const std::string& reply) {
+  std::vector<ListEntry> entries;
+  const size_t start = reply.find("~fl=");
+  const size_t end = reply.find("||", start);
+  EXPECT_NE(start, std::string::npos) << reply;
+  EXPECT_NE(end, std::string::npos) << "list not closed: " << reply;
+  if (start == std::string::npos || end == std::string::npos) return entries;
+  const std::string list = reply.substr(start + 4, end - start - 4);
+  for (size_t open = list.find('|'); open != std::string::npos;) {
+    const size_t next = list.find('|', open + 1);
+    const std::string record = "|" + list.substr(open + 1, next == std::string::npos ? next : next - open - 1);
+    entries.push_back({ValueOf(record, "~fn="), ValueOf(record, "~fo="), ValueOf(record, "~rd="),
+                       ValueOf(record, "~fs="), ValueOf(record, "~url=")});
+    open = next;
+  }
+  return entries;
+}
+
+struct Ran {
+  bool ended = false;  // within the time limit
+  int exitCode = -1;
+};
+
+// Runs `program` with `args` in `folder` the way the installer does: the
+// file gets its owner's execute bit and the kernel starts it, interpreter
+// line and all, with no shell of ours in between. `logFile` goes to the
+// programs in WEBSETUP_SAMPLE_LOG. Waits at most 10 s.
+Ran RunIn(const std::string& folder, const std::string& program, const std::vector<std::string>& args,
+          const std::string& logFile) {
+  std::filesystem::permissions(folder + "/" + program, std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  std::vector<std::string> argStore = {folder + "/" + program};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& arg : argStore) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const std::string logSetting = "WEBSETUP_SAMPLE_LOG=" + logFile;
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int devNull = open("/dev/null", O_WRONLY);
+    dup2(devNull, STDOUT_FILENO);
+    dup2(devNull, STDERR_FILENO);
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    putenv(const_cast<char*>(logSetting.c_str()));
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  Ran ran;
+  if (pid < 0) return ran;
+  const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (pidFd >= 0) {
+    pollfd ended{pidFd, POLLIN, 0};
+    ran.ended = poll(&ended, 1, 10000) == 1;
+    close(pidFd);
+  }
+  if (!ran.ended) kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (ran.ended && WIFEXITED(status)) ran.exitCode = WEXITSTATUS(status);
+  return ran;
+}
+
+class SampleClientSetTest : public ::testing::Test {
+ protected:
+  static RefServerOptions Options() {
+    RefServerOptions options;
+    options.filesDir = SampleClientDir();
+    options.clientSet = SampleClientDir() + "/client";
+    return options;
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(server_.started());
+    const auto reply = PlainClient(server_)->Post(kUpdate, "ac=11&sn=S1", kForm);
+    ASSERT_TRUE(reply) << httplib::to_string(reply.error());
+    reply_ = reply->body;
+    entries_ = ParseList(reply_);
+    ASSERT_FALSE(entries_.empty()) << reply_;
+  }
+
+  const ListEntry* Find(const std::string& path) const {
+    for (const ListEntry& entry : entries_) {
+      if (entry.Path() == path) return &entry;
+    }
+    return nullptr;
+  }
+
+  // Fetches a listed address into `target`.
+  void Download(const ListEntry& entry, const std::string& target) {
+    const std::string base = "http://127.0.0.1:" + std::to_string(server_.httpPort());
+    ASSERT_EQ(entry.url.rfind(base, 0), 0u) << entry.url;
+    const auto file = PlainClient(server_)->Get(entry.url.substr(base.size()));
+    ASSERT_TRUE(file) << entry.url;
+    ASSERT_EQ(file->status, 200) << entry.url;
+    WriteFile(target, file->body);
+  }
+
+  RefServer server_{Options()};
+  std::string reply_;
+  std::vector<ListEntry> entries_;
+  TempDir work_;
+};
+
+TEST_F(SampleClientSetTest, FileListNamesEveryFileOnceWithTheSizeThatIsServed) {
+  const size_t list = reply_.find("~fl=");
+  for (const char* key : {"~ac=11", "~sn=", "~cv=", "~cb=", "~lrm=", "~rmp="}) {
+    const size_t at = reply_.find(key);
+    EXPECT_LT(at, list) << key << " stands before the list: " << reply_;
+  }
+  EXPECT_TRUE(reply_.ends_with("||"));
+
+  std::set<std::string> onDisk;
+  const std::string clientDir = SampleClientDir() + "/client";
+  for (const auto& file : std::filesystem::recursive_directory_iterator(clientDir)) {
+    if (file.is_regular_file()) onDisk.insert(std::filesystem::relative(file.path(), clientDir).generic_string());
+  }
+  onDisk.erase(".operations");
+  std::set<std::string> listed;
+  for (const ListEntry& entry : entries_) {
+    SCOPED_TRACE(entry.Path());
+    EXPECT_TRUE(listed.insert(entry.Path()).second) << "listed twice";
+    EXPECT_EQ(entry.url.substr(entry.url.rfind('/') + 1), entry.fn) << "address ends with the file's name";
+    const std::string base = "http://127.0.0.1:" + std::to_string(server_.httpPort());
+    const auto served = PlainClient(server_)->Get(entry.url.substr(base.size()));
+    ASSERT_TRUE(served);
+    EXPECT_EQ(served->status, 200);
+    EXPECT_EQ(std::to_string(served->body.size()), entry.fs);
+    EXPECT_TRUE(served->body == ReadFile(clientDir + "/" + entry.Path()));
+  }
+  EXPECT_EQ(listed, onDisk);
+}
+
+TEST_F(SampleClientSetTest, ArchiveComesFirstTheStagingProgramLastAndTheClientFilesAreWritten) {
+  EXPECT_EQ(entries_.front().fn, "bundle.exe");
+  EXPECT_EQ(entries_.front().fo, "X");
+  EXPECT_EQ(entries_.back().fn, "prepare.exe");
+  EXPECT_EQ(entries_.back().fo, "R");
+  std::vector<std::string> written;
+  for (size_t i = 1; i + 1 < entries_.size(); ++i) {
+    EXPECT_EQ(entries_[i].fo, "W") << entries_[i].Path();
+    written.push_back(entries_[i].Path());
+  }
+  EXPECT_TRUE(std::is_sorted(written.begin(), written.end()));
+  // What the finished installation is looked for by.
+  for (const char* path : {"Salon.exe", "Wirex.dll", "Tavrel.dll", "WebPane.exe", "Updater.exe", "Uninstall.exe",
+                           "AppSmall.ico", "UninstallSmall.ico", "AppBig.ico", "qrx/DlgMsg.qrx", "qrx/mcLang.qrx"}) {
+    EXPECT_NE(Find(path), nullptr) << path;
+  }
+  const ListEntry* map = Find("data/maps/map1.dat");
+  ASSERT_NE(map, nullptr);
+  EXPECT_EQ(map->rd, "data\\maps");
+}
+
+TEST_F(SampleClientSetTest, InstallerMoviesOfTheInitialReplyAreServed) {
+  auto client = PlainClient(server_);
+  const auto initial = client->Post(kUpdate, "ac=10", kForm);
+  ASSERT_TRUE(initial);
+  const std::string base = "http://127.0.0.1:" + std::to_string(server_.httpPort());
+  int movies = 0;
+  for (const ListEntry& movie : ParseList(initial->body)) {
+    SCOPED_TRACE(movie.url);
+    const auto file = client->Get(movie.url.substr(base.size()));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->status, 200);
+    EXPECT_EQ(file->body.rfind("QRX 1\nname " + movie.fn.substr(0, movie.fn.find('.')) + "\n", 0), 0u) << file->body;
+    ++movies;
+  }
+  EXPECT_EQ(movies, 3);
+}
+
+TEST_F(SampleClientSetTest, ArchiveUnpacksTheFilesThatLaterEntriesTakeFromTheExtractFolder) {
+  const std::string extract = work_ / "Extract";
+  Download(entries_.front(), extract + "/bundle.exe");
+  const Ran ran = RunIn(extract, "bundle.exe", {}, work_ / "ran.log");
+  ASSERT_TRUE(ran.ended);
+  EXPECT_EQ(ran.exitCode, 0);
+  EXPECT_EQ(ReadFile(work_ / "ran.log"), "bundle.exe " + extract + " \n");
+
+  // Where the installer looks for an entry's file: the entry's folder in the
+  // extract folder and the last part of its address.
+  int supplied = 0;
+  for (const ListEntry& entry : entries_) {
+    std::string folder = entry.rd;
+    std::replace(folder.begin(), folder.end(), '\\', '/');
+    const std::string extracted =
+        extract + "/" + (folder.empty() ? "" : folder + "/") + entry.url.substr(entry.url.rfind('/') + 1);
+    if (entry.fo != "W" || !std::filesystem::exists(extracted)) continue;
+    SCOPED_TRACE(entry.Path());
+    ++supplied;
+    EXPECT_EQ(std::to_string(std::filesystem::file_size(extracted)), entry.fs) << "usable instead of a download";
+    EXPECT_TRUE(ReadFile(extracted) == ReadFile(SampleClientDir() + "/client/" + entry.Path()));
+  }
+  EXPECT_EQ(supplied, 2) << "data/maps/map1.dat and map2.dat";
+}
+
+TEST_F(SampleClientSetTest, ProgramsRunFromTheirFolderAndLeaveTheirMarks) {
+  struct Row {
+    std::string program;
+    std::string runAs;  // the name it carries in the folder
+    std::vector<std::string> args;
+    std::string mark;
+    int exitCode;
+  };
+  const std::vector<Row> rows = {
+      {"Salon.exe", "QuorixSalon.exe", {"-lobby", "two words"}, "salon-started.txt", 0},
+      {"WebPane.exe", "QuorixWebPane.exe", {}, "webpane-started.txt", 0},
+      {"Uninstall.exe", "Uninstall.exe", {}, "uninstall-ran.txt", 0},
+      {"prepare.exe", "prepare.exe", {}, "prepare-ran.txt", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.runAs);
+    const ListEntry* entry = Find(row.program);
+    ASSERT_NE(entry, nullptr);
+    TempDir folder;
+    Download(*entry, folder / row.runAs);
+    const Ran ran = RunIn(folder.path(), row.runAs, row.args, folder / "ran.log");
+    ASSERT_TRUE(ran.ended);
+    EXPECT_EQ(ran.exitCode, row.exitCode);
+    std::string args;
+    for (const std::string& arg : row.args) args += (args.empty() ? "" : " ") + arg;
+    EXPECT_EQ(ReadFile(folder / row.mark), "args=" + args + "\nfolder=" + folder.path() + "\n");
+    EXPECT_EQ(ReadFile(folder / "ran.log"), row.program + " " + folder.path() + " " + args + "\n");
+  }
+}
+
+TEST_F(SampleClientSetTest, LauncherStartsTheClientUnderItsInstalledName) {
+  Download(*Find("Updater.exe"), work_ / "Quorix.exe");
+  Download(*Find("Salon.exe"), work_ / "QuorixSalon.exe");  // no execute bit yet
+  TempDir elsewhere;
+  const Ran ran = RunIn(elsewhere.path(), "../" + std::filesystem::path(work_.path()).filename().string() + "/Quorix.exe",
+                        {"play"}, work_ / "ran.log");
+  ASSERT_TRUE(ran.ended);
+  EXPECT_EQ(ran.exitCode, 0);
+  EXPECT_EQ(ReadFile(work_ / "launcher-started.txt"), "args=play\nfolder=" + work_.path() + "\n");
+  EXPECT_EQ(ReadFile(work_ / "salon-started.txt"), "args=play\nfolder=" + work_.path() + "\n")
+      << "the client runs in the installation folder";
+  EXPECT_FALSE(std::filesystem::exists(elsewhere / "salon-started.txt"));
+
+  std::filesystem::remove(work_ / "QuorixSalon.exe");
+  const Ran alone = RunIn(work_.path(), "Quorix.exe", {}, work_ / "ran.log");
+  ASSERT_TRUE(alone.ended);
+  EXPECT_NE(alone.exitCode, 0) << "no client to start";
+}
+
+// A client folder of one test: its files, its operations file, and the
+// reply the server makes of it.
+TEST(RefServerClientSet, EntriesComeArchivesFirstThenFilesInPathOrderThenDeletionsThenPrograms) {
+  TempDir set;
+  WriteFile(set / "b.dat", "bb");
+  WriteFile(set / "a/z.dat", "zzz");
+  WriteFile(set / "A.dat", "A");
+  WriteFile(set / "setup.exe", "#!/bin/sh\n");
+  WriteFile(set / "run.exe", "#!/bin/sh\nexit 0\n");
+  WriteFile(set / "tools/second.exe", "2");
+  WriteFile(set / ".operations", "# test set\nR run.exe\r\nX tools/second.exe\nD old/gone.dll\nX setup.exe\n");
+  RefServerOptions options;
+  options.clientSet = set.path();
+  RefServer server(options);
+  ASSERT_TRUE(server.started());
+  const auto reply = PlainClient(server)->Post(kUpdate, "ac=11", kForm);
+  ASSERT_TRUE(reply);
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.httpPort()) + "/files/client/";
+  EXPECT_TRUE(reply->body.ends_with(
+      "~fl="
+      "|~fn=second.exe~fo=X~rd=tools~fs=1~url=" + base + "tools/second.exe"
+      "|~fn=setup.exe~fo=X~rd=~fs=10~url=" + base + "setup.exe"
+      "|~fn=A.dat~fo=W~rd=~fs=1~url=" + base + "A.dat"
+      "|~fn=z.dat~fo=W~rd=a~fs=3~url=" + base + "a/z.dat"
+      "|~fn=b.dat~fo=W~rd=~fs=2~url=" + base + "b.dat"
+      "|~fn=gone.dll~fo=D~rd=old~fs=0~url=" + base + "old/gone.dll"
+      "|~fn=run.exe~fo=R~rd=~fs=17~url=" + base + "run.exe"
+      "||"))
+      << reply->body;
+  const auto served = PlainClient(server)->Get("/files/client/a/z.dat");
+  ASSERT_TRUE(served);
+  EXPECT_EQ(served->body, "zzz");
+}
+
+TEST(RefServerClientSet, BadOperationsOrMissingFolderStopTheStart) {
+  struct Row {
+    std::string name;
+    std::string operations;  // empty: no client folder at all
+  };
+  const std::vector<Row> rows = {
+      {"unknown letter", "Q setup.exe\n"},
+      {"no path", "X\n"},
+      {"archive not in the folder", "X missing.exe\n"},
+      {"program not in the folder", "R missing.exe\n"},
+      {"no folder", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir set;
+    WriteFile(set / "setup.exe", "x");
+    static RefServerOptions options;
+    options.clientSet = row.operations.empty() ? set / "nonexistent" : set.path();
+    if (!row.operations.empty()) WriteFile(set / ".operations", row.operations);
+    EXPECT_NONFATAL_FAILURE({ RefServer server(options); }, "did not come up");
+  }
+}
+
+TEST(RefServerReplies, ReplyFileIsServedByteForByteAndWinsOverTheClientSet) {
+  TempDir dir;
+  const std::string list = "~ac=11~sn=7~fl=|~fn=a\\new.dat~rd=data\\tab~url={base}/files/a|\n~fn=b~fo=W||";
+  WriteFile(dir / "lists/list.txt", list);
+  WriteFile(dir / "replies.txt", "acfile=11 lists/list.txt\nacfile=15 " + (dir / "lists/list.txt") + "\n");
+  WriteFile(dir / "client/file.dat", "data");
+  RefServerOptions options;
+  options.replySet = dir / "replies.txt";
+  options.clientSet = dir / "client";
+  RefServer server(options);
+  ASSERT_TRUE(server.started());
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.httpPort());
+  std::string expected = list;
+  expected.replace(expected.find("{base}"), 6, base);
+  for (const char* body : {"ac=11", "ac=15"}) {
+    SCOPED_TRACE(body);
+    const auto reply = PlainClient(server)->Post(kUpdate, body, kForm);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, expected);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Misbehaviour of file downloads.
+
+class FileMisbehaviourTest : public ::testing::Test {
+ protected:
+  static RefServerOptions Options(const TempDir& files) {
+    WriteFile(files / "f/data.bin", std::string(5000, 'd'));
+    WriteFile(files / "f/other.bin", "other");
+    RefServerOptions options;
+    options.filesDir = files.path();
+    return options;
+  }
+  void SetUp() override { ASSERT_TRUE(server_.started()); }
+
+  TempDir files_;
+  RefServer server_{Options(files_)};
+};
+
+TEST_F(FileMisbehaviourTest, EachModeAnswersAsArmedAndOnlyForItsPathAndTimes) {
+  struct Row {
+    std::string mode;
+    int bytes;
+    int status;             // 0: no reply completes
+    size_t received;        // body bytes that arrived
+    std::string location;   // expected Location header
+  };
+  const std::vector<Row> rows = {
+      {"wronglength", 100, 200, 5100, ""},
+      {"wronglength", -100, 200, 4900, ""},
+      {"wronglength", -6000, 200, 0, ""},
+      {"dropafter", 1000, 0, 1000, ""},
+      {"dropafter", 0, 0, 0, ""},
+      {"404", 0, 404, 10, ""},
+      {"redirect", 0, 302, 0, "/files/f/data.bin"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.mode + " " + std::to_string(row.bytes));
+    server_.Misbehave(row.mode, "/files/f/data.bin", 2, "", 0, row.bytes);
+    for (int request = 0; request < 3; ++request) {
+      SCOPED_TRACE("request " + std::to_string(request));
+      const bool armed = request < 2;
+      std::string received;
+      auto client = PlainClient(server_);
+      const auto result = client->Get("/files/f/data.bin", [&](const char* data, size_t size) {
+        received.append(data, size);
+        return true;
+      });
+      EXPECT_EQ(received.size(), armed ? row.received : 5000u);
+      if (armed && row.status == 0) {
+        EXPECT_FALSE(result) << "the connection dropped";
+        continue;
+      }
+      ASSERT_TRUE(result) << httplib::to_string(result.error());
+      EXPECT_EQ(result->status, armed ? row.status : 200);
+      if (armed && !row.location.empty()) {
+        EXPECT_EQ(result->get_header_value("Location"), row.location);
+      }
+      const auto other = client->Get("/files/f/other.bin");
+      ASSERT_TRUE(other);
+      EXPECT_EQ(other->body, "other") << "another file is answered normally";
+    }
+  }
+}
+
+TEST_F(FileMisbehaviourTest, StallSendsTheHeadersAndThenNothing) {
+  server_.Misbehave("stall", "/files/f/data.bin", 1, "", 10);
+  auto client = PlainClient(server_, 1);
+  std::string length;
+  auto headersAt = std::chrono::steady_clock::duration::max();
+  const auto start = std::chrono::steady_clock::now();
+  const auto result = client->Get(
+      "/files/f/data.bin",
+      [&](const httplib::Response& response) {
+        headersAt = std::chrono::steady_clock::now() - start;
+        length = response.get_header_value("Content-Length");
+        return true;
+      },
+      [](const char*, size_t) { return true; });
+  EXPECT_FALSE(result);
+  EXPECT_LT(headersAt, std::chrono::milliseconds(500));
+  EXPECT_EQ(length, "5000");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST_F(FileMisbehaviourTest, TrickleSpreadsTheFileOverTime) {
+  server_.Misbehave("trickle", "/files/f/data.bin", 1, "", 0, 5000);
+  std::vector<std::chrono::steady_clock::duration> arrivals;
+  const auto start = std::chrono::steady_clock::now();
+  std::string received;
+  const auto result = PlainClient(server_)->Get("/files/f/data.bin", [&](const char* data, size_t size) {
+    arrivals.push_back(std::chrono::steady_clock::now() - start);
+    received.append(data, size);
+    return true;
+  });
+  ASSERT_TRUE(result);
+  EXPECT_EQ(received, std::string(5000, 'd'));
+  // 5000 bytes at 5000 a second, a tenth at a time.
+  EXPECT_GE(arrivals.size(), 8u);
+  EXPECT_GE(arrivals.back(), std::chrono::milliseconds(800));
+  EXPECT_LT(arrivals.back(), std::chrono::milliseconds(3000));
+}
+
+TEST_F(FileMisbehaviourTest, EndlessSendsChunksUntilTheClientHangsUp) {
+  server_.Misbehave("endless", "/files/f/data.bin");
+  std::string encoding, length;
+  size_t received = 0;
+  const auto result = PlainClient(server_)->Get(
+      "/files/f/data.bin",
+      [&](const httplib::Response& response) {
+        encoding = response.get_header_value("Transfer-Encoding");
+        length = response.get_header_value("Content-Length");
+        return true;
+      },
+      [&](const char* data, size_t size) {
+        EXPECT_EQ(std::count(data, data + size, 'd'), static_cast<std::ptrdiff_t>(size)) << "the file, repeated";
+        received += size;
+        return received < 4u * 1024 * 1024;
+      });
+  EXPECT_FALSE(result) << "only the client ends it";
+  EXPECT_EQ(encoding, "chunked");
+  EXPECT_EQ(length, "");
+  EXPECT_GE(received, 4u * 1024 * 1024);
+  const auto next = PlainClient(server_)->Get("/files/f/data.bin");
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->body.size(), 5000u);
 }
 
 }  // namespace
