@@ -31,13 +31,13 @@ inline HttpStep ReadFails() { return {true, {}}; }
 
 // One opening of an address: either it cannot be opened (with the reason
 // OpenUrl gives), or its body plays `steps`.
-struct DownloadAttempt {
+struct ScriptedDownload {
   bool opens = true;
   std::string error;
   std::vector<HttpStep> steps;  // after its last step the body ends normally
 };
-inline DownloadAttempt Serves(std::vector<HttpStep> steps) { return {true, {}, std::move(steps)}; }
-inline DownloadAttempt CannotOpen(std::string why = "HTTP status 404") { return {false, std::move(why), {}}; }
+inline ScriptedDownload Serves(std::vector<HttpStep> steps) { return {true, {}, std::move(steps)}; }
+inline ScriptedDownload CannotOpen(std::string why = "HTTP status 404") { return {false, std::move(why), {}}; }
 
 // A session as it was opened.
 struct OpenedSession {
@@ -50,7 +50,7 @@ class FakeHttpClient : public platform::HttpClient {
   std::vector<HttpStep> script;  // after its last step the reply ends normally
   // Attempts per address, played in order on each OpenUrl of the address.
   // Set before the code under test runs.
-  std::map<std::string, std::vector<DownloadAttempt>> downloads;
+  std::map<std::string, std::vector<ScriptedDownload>> downloads;
 
   std::unique_ptr<platform::HttpStream> Post(const platform::HttpPostRequest& request) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -73,7 +73,7 @@ class FakeHttpClient : public platform::HttpClient {
   std::vector<size_t> ReadCapacities() const { return Locked(readCapacities_); }  // of every post Read, in order
   std::vector<std::string> ExtraCaFiles() const { return Locked(extraCaFiles_); }
   std::vector<OpenedSession> Sessions() const { return Locked(sessions_); }
-  int SessionsOpen() const { return Locked(sessionsOpen_); }  // created and not yet destroyed
+  int SessionsOpen() const { return Locked(sessionsOpen_); }                   // created and not yet destroyed
   std::vector<std::string> OpenedUrls() const { return Locked(openedUrls_); }  // every OpenUrl, in order
   std::vector<size_t> DownloadReadCapacities() const { return Locked(downloadReadCapacities_); }
 
@@ -120,7 +120,7 @@ class FakeHttpClient : public platform::HttpClient {
       std::lock_guard<std::mutex> lock(owner_->mutex_);
       owner_->openedUrls_.push_back(url);
       const auto script = owner_->downloads.find(url);
-      DownloadAttempt attempt = CannotOpen("no download scripted for " + url);
+      ScriptedDownload attempt = CannotOpen("no download scripted for " + url);
       if (script != owner_->downloads.end() && !script->second.empty()) {
         const size_t played = owner_->attemptsPlayed_[url]++;
         attempt = script->second[std::min(played, script->second.size() - 1)];

@@ -1,16 +1,16 @@
 // Download sessions on libcurl against the reference server, over HTTP and
 // HTTPS: whole files, chunk sizes, kept-alive connections, addresses that
 // cannot be opened, and each way a file host can misbehave mid-body.
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "platform/posix/curl_http_client.h"
 #include "support/refserver.h"
@@ -43,9 +43,9 @@ std::string Pattern(size_t size, unsigned seed) {
 }
 
 struct Body {
-  bool ok = false;               // ended normally
+  bool ok = false;  // ended normally
   std::string data;
-  std::vector<size_t> chunks;    // size of every non-empty read
+  std::vector<size_t> chunks;  // size of every non-empty read
   std::string failure;
 };
 
@@ -139,10 +139,10 @@ TEST_F(CurlDownloadTest, FilesArriveWholeAndByteIdentical) {
     std::string host;
   };
   const std::vector<Row> rows = {
-      {false, "empty.bin", "127.0.0.1"},         {false, "one.bin", "127.0.0.1"},
-      {false, "small.bin", "127.0.0.1"},         {false, "sub dir/name with spaces.txt", "127.0.0.1"},
-      {true, "empty.bin", "localhost"},          {true, "small.bin", "localhost"},
-      {true, "large.bin", "127.0.0.1"},          {false, "small.bin", "localhost"},
+      {false, "empty.bin", "127.0.0.1"}, {false, "one.bin", "127.0.0.1"},
+      {false, "small.bin", "127.0.0.1"}, {false, "sub dir/name with spaces.txt", "127.0.0.1"},
+      {true, "empty.bin", "localhost"},  {true, "small.bin", "localhost"},
+      {true, "large.bin", "127.0.0.1"},  {false, "small.bin", "localhost"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE((row.tls ? "https " : "http ") + row.host + " " + row.file);
@@ -280,12 +280,9 @@ TEST_F(CurlDownloadTest, ServersThatSendTheWrongAmountAreSeenAsTheyAre) {
   };
   const size_t size = Content("small.bin").size();
   const std::vector<Row> rows = {
-      {"wronglength", 1000, false, true, size + 1000},
-      {"wronglength", -1000, false, true, size - 1000},
-      {"wronglength", -1000, true, true, size - 1000},
-      {"dropafter", 40000, false, false, 40000},
-      {"dropafter", 40000, true, false, 40000},
-      {"dropafter", 0, false, false, 0},
+      {"wronglength", 1000, false, true, size + 1000}, {"wronglength", -1000, false, true, size - 1000},
+      {"wronglength", -1000, true, true, size - 1000}, {"dropafter", 40000, false, false, 40000},
+      {"dropafter", 40000, true, false, 40000},        {"dropafter", 0, false, false, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.mode + " " + std::to_string(row.bytes) + (row.tls ? " https" : " http"));

@@ -30,8 +30,7 @@ std::string Record(const Entry& entry) {
 }
 
 // Reads the operations file into (letter, path) pairs in file order.
-bool ReadOperations(const fs::path& file, std::vector<std::pair<char, std::string>>& operations,
-                    std::string& error) {
+bool ReadOperations(const fs::path& file, std::vector<std::pair<char, std::string>>& operations, std::string& error) {
   std::ifstream in(file);
   if (!in) return true;  // no operations file: every file is written
   std::string line;

@@ -55,11 +55,11 @@ void PutLittleEndian(std::string& out, uint32_t value, int bytes) {
 std::string Icon(uint32_t argb) {
   constexpr int kSide = 16;
   std::string bitmap;
-  PutLittleEndian(bitmap, 40, 4);          // header size
-  PutLittleEndian(bitmap, kSide, 4);       // width
-  PutLittleEndian(bitmap, kSide * 2, 4);   // height: image and mask
-  PutLittleEndian(bitmap, 1, 2);           // planes
-  PutLittleEndian(bitmap, 32, 2);          // bits per pixel
+  PutLittleEndian(bitmap, 40, 4);         // header size
+  PutLittleEndian(bitmap, kSide, 4);      // width
+  PutLittleEndian(bitmap, kSide * 2, 4);  // height: image and mask
+  PutLittleEndian(bitmap, 1, 2);          // planes
+  PutLittleEndian(bitmap, 32, 2);         // bits per pixel
   for (int i = 0; i < 6; ++i) PutLittleEndian(bitmap, 0, 4);
   for (int y = 0; y < kSide; ++y) {
     for (int x = 0; x < kSide; ++x) {
@@ -109,9 +109,13 @@ std::string Base64Lines(const std::string& data) {
 // line for tests.
 std::string ProgramHead(const std::string& name, const std::string& what) {
   return "#!/bin/sh\n"
-         "# " + what + "\n"
+         "# " +
+         what +
+         "\n"
          "if [ -n \"$WEBSETUP_SAMPLE_LOG\" ]; then\n"
-         "  echo \"" + name + " $(pwd) $*\" >>\"$WEBSETUP_SAMPLE_LOG\"\n"
+         "  echo \"" +
+         name +
+         " $(pwd) $*\" >>\"$WEBSETUP_SAMPLE_LOG\"\n"
          "fi\n";
 }
 
@@ -119,9 +123,11 @@ std::string ProgramHead(const std::string& name, const std::string& what) {
 // folder with its arguments and folder.
 std::string MarkingProgram(const std::string& name, const std::string& what, const std::string& says,
                            const std::string& mark) {
-  return ProgramHead(name, what) +
-         "echo \"" + says + " (arguments: $*; working folder: $(pwd))\"\n"
-         "printf 'args=%s\\nfolder=%s\\n' \"$*\" \"$(pwd)\" >" + mark + "\n"
+  return ProgramHead(name, what) + "echo \"" + says +
+         " (arguments: $*; working folder: $(pwd))\"\n"
+         "printf 'args=%s\\nfolder=%s\\n' \"$*\" \"$(pwd)\" >" +
+         mark +
+         "\n"
          "exit 0\n";
 }
 
@@ -147,8 +153,9 @@ struct Packed {
 };
 
 std::string SelfExtractingArchive(const std::vector<Packed>& files) {
-  std::string script = ProgramHead("bundle.exe", "Sample self-extracting archive: unpacks its files below the working "
-                                                 "folder.") +
+  std::string script = ProgramHead("bundle.exe",
+                                   "Sample self-extracting archive: unpacks its files below the working "
+                                   "folder.") +
                        "set -e\n";
   for (const Packed& file : files) {
     const size_t slash = file.path.rfind('/');
@@ -192,8 +199,8 @@ int main(int argc, char** argv) {
       {"data/maps/map2.dat", SampleData("sample map 2\n", 100003, 12)},
   };
   std::vector<std::pair<std::string, std::string>> files = {
-      {"client/Salon.exe", MarkingProgram("Salon.exe", "Sample client main program.", "sample client started",
-                                          "salon-started.txt")},
+      {"client/Salon.exe",
+       MarkingProgram("Salon.exe", "Sample client main program.", "sample client started", "salon-started.txt")},
       {"client/WebPane.exe", MarkingProgram("WebPane.exe", "Sample client web-window helper.",
                                             "sample web helper started", "webpane-started.txt")},
       {"client/Uninstall.exe", MarkingProgram("Uninstall.exe", "Sample uninstaller: leaves a mark, removes nothing.",

@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <httplib.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -10,9 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
-
-#include <httplib.h>
-#include <openssl/ssl.h>
 
 #include "client_set.h"
 
@@ -239,7 +238,8 @@ void ReferenceServer::AddRoutes(httplib::Server& server, bool tls) {
     server.Post("/control/reset", control);
   }
   const auto route = [this, tls](Route kind) {
-    return [this, tls, kind](const httplib::Request& req, httplib::Response& res) { HandleClient(req, res, tls, kind); };
+    return
+        [this, tls, kind](const httplib::Request& req, httplib::Response& res) { HandleClient(req, res, tls, kind); };
   };
   server.Post("/servlet/UpdateServlet", route(Route::Update));
   server.Post("/servlet/PixelServlet", route(Route::Pixel));
@@ -369,11 +369,10 @@ void ReferenceServer::Misbehave(const Rule& rule, const httplib::Request& req, h
       if (!file.empty()) {
         // The headers go out at once; the body never comes.
         const int seconds = rule.seconds;
-        res.set_content_provider(size, "application/octet-stream",
-                                 [this, seconds](size_t, size_t, httplib::DataSink&) {
-                                   WaitUnlessStopping(seconds);
-                                   return false;
-                                 });
+        res.set_content_provider(size, "application/octet-stream", [this, seconds](size_t, size_t, httplib::DataSink&) {
+          WaitUnlessStopping(seconds);
+          return false;
+        });
         return;
       }
       WaitUnlessStopping(rule.seconds);
@@ -410,16 +409,15 @@ void ReferenceServer::Misbehave(const Rule& rule, const httplib::Request& req, h
     case Mode::Endless:
       // The reply repeated (padding when it is empty), in chunks, until the
       // client hangs up or the server stops.
-      res.set_chunked_content_provider("application/octet-stream",
-                                       [this, source](size_t offset, httplib::DataSink& sink) {
-                                         const size_t size = source->size();
-                                         std::string piece = size == 0 ? std::string(kPieceBytes, 'x')
-                                                                       : source->Read(offset % size, kPieceBytes);
-                                         if (size > 0 && offset % size + kPieceBytes > size) {
-                                           piece.resize(size - offset % size);
-                                         }
-                                         return !StopRequested() && sink.write(piece.data(), piece.size());
-                                       });
+      res.set_chunked_content_provider(
+          "application/octet-stream", [this, source](size_t offset, httplib::DataSink& sink) {
+            const size_t size = source->size();
+            std::string piece = size == 0 ? std::string(kPieceBytes, 'x') : source->Read(offset % size, kPieceBytes);
+            if (size > 0 && offset % size + kPieceBytes > size) {
+              piece.resize(size - offset % size);
+            }
+            return !StopRequested() && sink.write(piece.data(), piece.size());
+          });
       return;
     case Mode::NotFound:
       res.status = 404;
@@ -440,8 +438,8 @@ void ReferenceServer::Misbehave(const Rule& rule, const httplib::Request& req, h
   }
 }
 
-void ReferenceServer::StreamReply(httplib::Response& res, std::shared_ptr<const ReplySource> source,
-                                  size_t announced, size_t sent, size_t perSecond) {
+void ReferenceServer::StreamReply(httplib::Response& res, std::shared_ptr<const ReplySource> source, size_t announced,
+                                  size_t sent, size_t perSecond) {
   const size_t slice = perSecond > 0 ? std::max<size_t>(1, perSecond / kTrickleSlicesPerSecond) : kPieceBytes;
   const auto pause = std::chrono::milliseconds(perSecond > 0 ? 1000 / kTrickleSlicesPerSecond : 0);
   res.set_content_provider(announced, "application/octet-stream",
@@ -478,8 +476,14 @@ void ReferenceServer::WaitUnlessStopping(int seconds) {
 
 void ReferenceServer::Run() {
   std::atomic<int> running{2};
-  std::thread httpThread([&] { http_->listen_after_bind(); --running; });
-  std::thread httpsThread([&] { https_->listen_after_bind(); --running; });
+  std::thread httpThread([&] {
+    http_->listen_after_bind();
+    --running;
+  });
+  std::thread httpsThread([&] {
+    https_->listen_after_bind();
+    --running;
+  });
   {
     std::unique_lock lock(stopMutex_);
     stopSignal_.wait(lock, [this] { return stopping_; });

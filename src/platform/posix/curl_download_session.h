@@ -31,7 +31,7 @@ namespace platform {
 inline constexpr long kMaxDownloadRedirects = 5;
 
 struct CurlDownloadSettings {
-  std::string agent;        // User-Agent header; empty sends libcurl's own
+  std::string agent;  // User-Agent header; empty sends libcurl's own
   HttpTimeouts timeouts;
   std::string extraCaFile;  // PEM file trusted besides the system store; empty for none
   std::string caFolder;     // folder standing for the system store when extraCaFile is set
