@@ -79,9 +79,24 @@ void Reports::StatisticsReport(std::string_view txt, const std::optional<std::st
   input.parms = parms;
   std::shared_ptr<std::string> form = CopyText(BuildStatisticsReport(input));
 
-  StartReportThread([this, form, fields] {
+  // Each report has its own thread, but they reach the server in the order
+  // they were made: a thread waits for its turn (the status lines of a run
+  // read as a sequence).
+  uint64_t ticket;
+  {
+    std::lock_guard<std::mutex> lock(threadsLock_);
+    ticket = statisticsIssued_++;
+  }
+  StartReportThread([this, form, fields, ticket] {
+    {
+      std::unique_lock<std::mutex> lock(threadsLock_);
+      threadsDone_.wait(lock, [&] { return statisticsSent_ == ticket; });
+    }
     std::string reply;
     (void)CommunicatePost(platform_, fields.appName, fields.serverAddress, *form, reply, kStatisticsReplyCapacity);
+    std::lock_guard<std::mutex> lock(threadsLock_);
+    ++statisticsSent_;
+    threadsDone_.notify_all();
   });
 }
 

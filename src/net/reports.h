@@ -7,7 +7,8 @@
 // it carries the statistics of that moment, then sent on a short-lived
 // thread of its own; nobody reads the server's reply. The closing pixel
 // (event 20 or 21) posts the first half of the quit handshake when it has
-// been sent, whether or not the host answered. The threads are counted, and
+// been sent, whether or not the host answered. Statistics reports reach the
+// server in the order they were made. The threads are counted, and
 // the process waits for them before it ends (WaitForReports), so that no
 // report, above all the closing one, is lost to the exit.
 #pragma once
@@ -137,6 +138,8 @@ class Reports {
   mutable std::mutex threadsLock_;
   std::condition_variable threadsDone_;
   int running_ = 0;
+  uint64_t statisticsIssued_ = 0;  // tickets of the statistics reports, in order made
+  uint64_t statisticsSent_ = 0;    // the ticket whose turn it is
 };
 
 }  // namespace net

@@ -64,9 +64,11 @@ class FakeHttpClient : public platform::HttpClient {
 
   std::unique_ptr<platform::HttpDownloadSession> OpenSession(const std::string& agent,
                                                              const platform::HttpTimeouts& timeouts) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sessions_.push_back({agent, timeouts});
-    return std::make_unique<Session>(this);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      sessions_.push_back({agent, timeouts});
+    }
+    return std::make_unique<Session>(this);  // takes the lock itself
   }
 
   std::vector<platform::HttpPostRequest> Requests() const { return Locked(requests_); }

@@ -1,0 +1,356 @@
+#include "update/update_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "app/settings_record.h"
+#include "fakes/fake_http.h"
+#include "fakes/fake_os.h"
+#include "fakes/fake_platform.h"
+#include "net/request_forms.h"
+#include "platform/posix/posix_file_system.h"
+#include "platform/posix/processes_posix.h"
+#include "platform/posix/shell_posix.h"
+#include "support/temp_dir.h"
+
+namespace update {
+namespace {
+
+namespace fs = std::filesystem;
+using fakes::Chunk;
+using fakes::ReadFails;
+using fakes::Serves;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+// The update server as the worker meets it: replies chosen by the form's
+// action code; every form posted is kept decoded.
+class FakeUpdateServer : public fakes::FakeHttpClient {
+ public:
+  std::map<std::string, std::vector<fakes::HttpStep>> replies;  // by ac
+
+  std::unique_ptr<platform::HttpStream> Post(const platform::HttpPostRequest& request) override {
+    std::map<std::string, std::string> form;
+    size_t start = 0;
+    while (start <= request.body.size()) {
+      size_t end = request.body.find('&', start);
+      if (end == std::string::npos) end = request.body.size();
+      const std::string pair = request.body.substr(start, end - start);
+      const size_t eq = pair.find('=');
+      if (eq != std::string::npos) form[pair.substr(0, eq)] = net::FormDecode(pair.substr(eq + 1));
+      start = end + 1;
+    }
+    {
+      std::lock_guard<std::mutex> lock(formsLock_);
+      forms_.push_back(form);
+    }
+    // Report threads post at the same time as the worker.
+    std::lock_guard<std::mutex> lock(postLock_);
+    script = replies.count(form["ac"]) ? replies[form["ac"]] : std::vector<fakes::HttpStep>{Chunk("~ac=" + form["ac"])};
+    if (request.objectName == "servlet/PixelServlet") script = {Chunk("OK")};
+    return FakeHttpClient::Post(request);
+  }
+
+  std::vector<std::map<std::string, std::string>> Forms() {
+    std::lock_guard<std::mutex> lock(formsLock_);
+    return forms_;
+  }
+  // The "txt" of every statistics report, in the order they were posted.
+  std::vector<std::string> StatisticsTexts() {
+    std::vector<std::string> texts;
+    for (auto& form : Forms()) {
+      if (form["ac"] == "101") texts.push_back(form["txt"]);
+    }
+    return texts;
+  }
+
+ private:
+  std::mutex formsLock_;
+  std::mutex postLock_;
+  std::vector<std::map<std::string, std::string>> forms_;
+};
+
+// Movie calls, answered on the worker's own thread.
+class RecordingDialog : public DialogLink {
+ public:
+  std::vector<std::pair<std::string, std::string>> calls;
+  std::function<void(const std::string&)> onCall;
+
+  void SendMovieCall(std::unique_ptr<std::string> function, std::unique_ptr<std::string> parameter) override {
+    calls.emplace_back(function ? *function : "<null>", parameter ? *parameter : "<null>");
+    if (onCall) onCall(calls.back().first);
+  }
+  std::vector<std::string> Functions() const {
+    std::vector<std::string> names;
+    for (const auto& call : calls) names.push_back(call.first);
+    return names;
+  }
+  int Count(const std::string& function) const {
+    int n = 0;
+    for (const auto& call : calls) n += call.first == function;
+    return n;
+  }
+};
+
+// A shell whose tree copy can be made to fail; everything else is real.
+class FailableShell : public platform::PosixShell {
+ public:
+  int copyFailure = 0;
+  int CopyTree(const std::string& from, const std::string& to) override {
+    if (copyFailure != 0) return copyFailure;
+    return PosixShell::CopyTree(from, to);
+  }
+};
+
+std::string Entry(const std::string& fo, const std::string& fn, const std::string& rd, size_t size,
+                  const std::string& url) {
+  return "~fn=" + fn + "~fo=" + fo + "~rd=" + rd + "~fs=" + std::to_string(size) + "~url=" + url;
+}
+
+class UpdateWorkerTest : public ::testing::Test {
+ protected:
+  UpdateWorkerTest() : savedCwd(fs::current_path()), application(MakePlatform()) {
+    installDir = root / "Quorix";
+    fs::create_directories(installDir + "/cfg");
+    fs::current_path(installDir);
+    application.appName = "Quorix";
+    application.clientPrefix = "Quorix";
+    application.appRegKey = "Software\\Quorix";
+    application.serial = "K7TQ";
+    application.param1 = "p1";
+    application.installDir = installDir;
+    application.serverAddress = {"update.test", "UpdateServlet", "", "", 443, ""};
+    application.serverHost = "pixel.test";
+    application.serverPort = 443;
+    server.replies["15"] = {Chunk("~ac=15")};
+  }
+  ~UpdateWorkerTest() override {
+    application.Reports().WaitForReports();
+    fs::current_path(savedCwd);
+  }
+
+  platform::Platform MakePlatform() {
+    platform::Platform p;
+    p.system = &system;
+    p.files = &files;
+    p.http = &server;
+    p.dialogs = &dialogs;
+    p.registry = &registry;
+    p.shell = &shell;
+    p.processes = &processes;
+    return p;
+  }
+
+  // Serves `content` at `url` on every attempt.
+  void Serve(const std::string& url, const std::string& content) { server.downloads[url] = {Serves({Chunk(content)})}; }
+  void SetList(const std::string& records, const std::string& head = "~ac=11~sn=SRV9~cv=2.1.0~cb=77~lrm=1~rmp=0") {
+    server.replies["11"] = {Chunk(head + "~fl=|" + records + "||")};
+  }
+
+  // Runs one whole update on this thread; the result the main thread got.
+  std::optional<uintptr_t> Run(int runMode = kRunModeInstall) {
+    WorkerConfig config;
+    config.runMode = runMode;
+    config.app = &application;
+    config.dialog = &dialog;
+    CUpdateVersionFiles worker(config);
+    worker.RunUpdate();
+    application.Reports().WaitForReports();
+    lastFileCount = worker.FileCount();
+    std::optional<uintptr_t> posted;
+    while (auto message = application.MainQueue().TryTake()) {
+      if (message->id == app::WM_APP_FILESET_DONE) posted = message->wParam;
+    }
+    return posted;
+  }
+
+  std::vector<std::string> ErrorTexts() {
+    std::vector<std::string> texts;
+    for (const auto& box : dialogs.Boxes()) texts.push_back(box.text);
+    return texts;
+  }
+  bool BoxSays(const std::string& detail) {
+    for (const auto& text : ErrorTexts()) {
+      if (text.find("Detalis: " + detail) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  TempDir root;
+  fs::path savedCwd;
+  std::string installDir;
+  fakes::FakeSystem system;
+  platform::PosixFileSystem files;
+  FakeUpdateServer server;
+  fakes::FakeDialogs dialogs;
+  fakes::FakeRegistry registry;
+  FailableShell shell;
+  fakes::FakeProcesses processes;
+  RecordingDialog dialog;
+  app::CInstallerApp application;
+  size_t lastFileCount = 0;
+};
+
+TEST_F(UpdateWorkerTest, WholeRunInstallsTheSetUnderCustomNames) {
+  WriteFile(installDir + "/old/stale.dat", "old");
+  ASSERT_EQ(registry.WriteString(platform::Hive::CurrentUser, "Software\\Quorix", "UserName", "ann"), 0);
+  Serve("http://files.test/Salon.exe", "salon-program");
+  Serve("http://files.test/Wirex.dll", "wirex");
+  Serve("http://files.test/maps/m1.dat", std::string(70000, 'm'));
+  Serve("http://files.test/prep.exe", "prep");
+  SetList(Entry("W", "Salon.exe", "", 13, "http://files.test/Salon.exe") + "|" +
+          Entry("Write", "Wirex.dll", "", 5, "http://files.test/Wirex.dll") + "|" +
+          Entry("W", "m1.dat", "data\\maps/deep", 70000, "http://files.test/maps/m1.dat") + "|" +
+          Entry("R", "prep.exe", "", 4, "http://files.test/prep.exe") + "|" +
+          Entry("D", "stale.dat", "old", 0, "") + "|" + Entry("Q", "ignored.dat", "", 0, "http://files.test/none"));
+
+  EXPECT_EQ(Run(), std::optional<uintptr_t>(0));
+  EXPECT_EQ(lastFileCount, 6u);
+
+  // The files, under their custom names where they are client modules.
+  EXPECT_EQ(ReadFile(installDir + "/QuorixSalon.exe"), "salon-program");
+  EXPECT_EQ(ReadFile(installDir + "/QuorixWirex.dll"), "wirex");
+  EXPECT_FALSE(fs::exists(installDir + "/Salon.exe"));
+  EXPECT_EQ(fs::file_size(installDir + "/data/maps/deep/m1.dat"), 70000u);
+  EXPECT_FALSE(fs::exists(installDir + "/prep.exe"));  // run in staging, never installed
+  EXPECT_FALSE(fs::exists(installDir + "/old/stale.dat"));
+  EXPECT_TRUE(fs::is_directory(installDir + "/old"));
+  EXPECT_FALSE(fs::exists(installDir + "/Update"));
+  EXPECT_FALSE(fs::exists(installDir + "/Extract"));
+  ASSERT_EQ(processes.Runs().size(), 1u);
+  EXPECT_EQ(processes.Runs()[0].directory, installDir + "/Update");
+  EXPECT_EQ(processes.Runs()[0].file, "prep.exe");
+  EXPECT_FALSE(processes.Runs()[0].show);
+  EXPECT_TRUE(processes.Runs()[0].wait);
+
+  // The settings record took the server's fields, the prefix and the user name.
+  app::SettingsRecord record(files);
+  record.Load();
+  EXPECT_EQ(record.Version().clientVersion, "2.1.0");
+  EXPECT_EQ(record.Version().clientBuild, 77u);
+  EXPECT_EQ(record.Version().serial, "SRV9");
+  EXPECT_EQ(record.GetClientPrefix(), "Quorix");
+  EXPECT_EQ(record.GetUserName(), "ann");
+  EXPECT_EQ(application.serverSerial.str(), "SRV9");
+
+  // The reports, in order, and the end-of-process form from the record.
+  EXPECT_EQ(server.StatisticsTexts(),
+            (std::vector<std::string>{"START", "STATUS: 01 Before creating update directory",
+                                      "STATUS: 02 After creating update directory",
+                                      "STATUS: 03 After downloading all files",
+                                      "STATUS: 04 Before changing to custum file names",
+                                      "STATUS: 05 Before sending end process message",
+                                      "STATUS: 06 CommunicateEndProcess: Before AddUpdaterData",
+                                      "STATUS: 07 CommunicateEndProcess: Before CommunicatePost",
+                                      "STATUS: 08 CommunicateEndProcess: After CommunicatePost, ac=OK",
+                                      "STATUS: 09 After sending end process message",
+                                      "STATUS: 10 Before sending end pixel"}));
+  for (auto& form : server.Forms()) {
+    if (form["ac"] != "15") continue;
+    EXPECT_EQ(form["sn"], "SRV9");
+    EXPECT_EQ(form["cv"], "2.1.0");
+    EXPECT_EQ(form["cb"], "77");
+    EXPECT_EQ(form["param1"], "p1");
+  }
+  EXPECT_EQ(application.stats.finalCode.load(), 0);
+  EXPECT_EQ(application.stats.step.load(), kStepApplyEnd);
+  EXPECT_EQ(application.stats.dlFileCount.load(), 4);
+  EXPECT_TRUE(dialogs.Boxes().empty());
+
+  // The movie: connecting, zero progress, performing, then per file.
+  const auto functions = dialog.Functions();
+  ASSERT_GE(functions.size(), 4u);
+  EXPECT_EQ(dialog.calls[0], (std::pair<std::string, std::string>{"Msg", "Connecting"}));
+  EXPECT_EQ(dialog.calls[1], (std::pair<std::string, std::string>{"SetProgress", "0~0~0"}));
+  EXPECT_EQ(dialog.calls[2], (std::pair<std::string, std::string>{"Performing", "Install"}));
+  EXPECT_EQ(dialog.Count("SetFileName"), 4);
+  EXPECT_EQ(dialog.calls.back().first, "SetProgress");
+  EXPECT_EQ(dialog.calls.back().second.substr(dialog.calls.back().second.size() - 9), "~1.000000");
+}
+
+TEST_F(UpdateWorkerTest, FileListRequestCarriesTheSessionFields) {
+  {
+    std::lock_guard<std::mutex> lock(application.textLock);
+    application.language = "de";
+  }
+  application.serverAddress.extraName = "mode";
+  application.serverAddress.extraValue = "beta";
+  SetList("");
+  WorkerConfig config{kRunModeInstall, &application, &dialog, 1, 10};
+  CUpdateVersionFiles worker(config);
+  worker.RunUpdate();
+  application.Reports().WaitForReports();
+  const auto form = server.Forms().at(0);
+  EXPECT_EQ(form.at("ac"), "11");
+  EXPECT_EQ(form.at("sn"), "K7TQ");
+  EXPECT_EQ(form.at("langID"), "de");
+  EXPECT_EQ(form.at("param1"), "p1");
+  EXPECT_EQ(form.at("fli"), "1");
+  EXPECT_EQ(form.at("flv"), "10");
+  EXPECT_EQ(form.at("status"), "10");
+  EXPECT_EQ(form.at("mode"), "beta");
+  EXPECT_TRUE(form.count("h1") && form.count("h2"));
+}
+
+TEST_F(UpdateWorkerTest, PixelAddressesOnTheProductDomainUseTheServlet) {
+  SetList("", "~ac=11~sn=S~pix1=https://localhost/p1~pix2=https://localhost/p2");
+  Run();
+  EXPECT_FALSE(application.useWebPixels.load());
+  EXPECT_EQ(application.webPixel1.str(), "https://localhost/p1");
+  SetList("", "~ac=11~sn=S");
+  Run();
+  EXPECT_TRUE(application.useWebPixels.load());
+  EXPECT_EQ(application.webPixel2.str(), "https://localhost/p2");  // kept from the earlier reply
+  SetList("", "~ac=11~sn=S~pix1=https://ads.example/p");
+  Run();
+  EXPECT_TRUE(application.useWebPixels.load());
+}
+
+TEST_F(UpdateWorkerTest, RetriesCountAttemptsAndFiles) {
+  server.downloads["http://f/a"] = {Serves({Chunk("ab"), ReadFails()}), fakes::CannotOpen(), Serves({Chunk("abcd")})};
+  Serve("http://f/empty", "");
+  SetList(Entry("W", "a.dat", "", 4, "http://f/a") + "|" + Entry("W", "e.dat", "", 0, "http://f/empty"));
+  EXPECT_EQ(Run(), std::optional<uintptr_t>(0));
+  EXPECT_EQ(application.stats.dlRetryCount.load(), 2);
+  EXPECT_EQ(application.stats.dlRetryFiles.load(), 1);
+  EXPECT_EQ(application.stats.dlFileCount.load(), 2);
+  EXPECT_EQ(ReadFile(installDir + "/a.dat"), "abcd");
+  EXPECT_TRUE(fs::exists(installDir + "/e.dat"));
+  // The empty file showed its name but no progress of its own.
+  ASSERT_GE(dialog.calls.size(), 2u);
+  const auto& last = dialog.calls[dialog.calls.size() - 1];
+  EXPECT_EQ(last, (std::pair<std::string, std::string>{"SetFileName", "e.dat"}));
+}
+
+TEST_F(UpdateWorkerTest, ProgressShowsSizesRateAndFractions) {
+  system.fileTime = 133000000000000000ULL;
+  Serve("http://f/a", std::string(40000, 'a'));
+  Serve("http://f/b", std::string(20000, 'b'));
+  SetList(Entry("W", "a", "", 40000, "http://f/a") + "|" + Entry("W", "b", "", 20000, "http://f/b"));
+  EXPECT_EQ(Run(), std::optional<uintptr_t>(0));
+  std::vector<std::string> progress;
+  for (const auto& call : dialog.calls) {
+    if (call.first == "SetProgress") progress.push_back(call.second);
+  }
+  ASSERT_EQ(progress.size(), 4u);  // 0~0~0, then two chunks of a, one of b
+  EXPECT_EQ(progress[1], "030k~039k~30.0~0.768000~0.512000");
+  EXPECT_EQ(progress[2], "039k~039k~39.1~1.000000~0.666667");
+  EXPECT_EQ(progress[3], "020k~020k~58.6~1.000000~1.000000");
+  EXPECT_DOUBLE_EQ(application.stats.kbs.load(), 60000 / 1024.0);
+}
+
+TEST(FormatSizeTest, ShowsBytesKilobytesAndMegabytes) {
+  const struct {
+    uint32_t bytes;
+    const char* text;
+  } rows[] = {{0, "000b"},       {5, "005b"},       {1023, "1023b"},   {1024, "001k"},
+              {1535, "001k"},    {1536, "002k"},    {1047039, "1022k"}, {1047040, "1.0M"},
+              {2621440, "2.5M"}, {UINT32_MAX, "4096.0M"}};
+  for (const auto& row : rows) EXPECT_EQ(FormatSize(row.bytes), row.text) << row.bytes;
+}
+
+}  // namespace
+}  // namespace update
