@@ -1,5 +1,7 @@
 #include "platform/message_queue.h"
 
+#include <memory>
+
 namespace platform {
 
 bool MessageQueue::Post(const ThreadMessage& message) {
@@ -47,6 +49,24 @@ bool MessageQueue::QuitRequested() const {
 int MessageQueue::ExitCode() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return exitCode_;
+}
+
+bool PostTask(MessageQueue& queue, std::function<void()> task) {
+  auto* held = new std::function<void()>(std::move(task));
+  if (queue.Post({kTaskMessage, 0, reinterpret_cast<intptr_t>(held)})) return true;
+  delete held;
+  return false;
+}
+
+bool RunIfTask(const ThreadMessage& message) {
+  if (message.id != kTaskMessage) return false;
+  std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(message.lParam));
+  if (task && *task) (*task)();
+  return true;
+}
+
+void DiscardIfTask(const ThreadMessage& message) {
+  if (message.id == kTaskMessage) delete reinterpret_cast<std::function<void()>*>(message.lParam);
 }
 
 }  // namespace platform

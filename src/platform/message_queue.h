@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -40,5 +41,19 @@ class MessageQueue {
   bool quit_ = false;
   int exitCode_ = 0;
 };
+
+// A piece of work handed to the thread that owns a queue: players and other
+// platform parts use it to deliver their events on the main thread.
+inline constexpr uint32_t kTaskMessage = 0x8000 + 100;
+
+// Queues `task` for the queue's owner thread. False (and the task dropped)
+// once the queue has ended. Any thread.
+bool PostTask(MessageQueue& queue, std::function<void()> task);
+// Runs the task a kTaskMessage carries and frees it; false for any other
+// message. Owner thread.
+bool RunIfTask(const ThreadMessage& message);
+// Frees the task of a kTaskMessage without running it (a queue emptied at
+// its end).
+void DiscardIfTask(const ThreadMessage& message);
 
 }  // namespace platform

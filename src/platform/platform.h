@@ -4,12 +4,15 @@
 #pragma once
 
 #include "platform/device_identity.h"
+#include "platform/dialog_window.h"
 #include "platform/dialogs.h"
 #include "platform/file_system.h"
 #include "platform/http.h"
+#include "platform/movie.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
+#include "platform/shortcuts.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -23,6 +26,9 @@ struct Platform {
   Shell* shell = nullptr;
   Processes* processes = nullptr;
   DeviceIdentitySources* identity = nullptr;
+  MovieHost* movies = nullptr;
+  WindowFactory* windows = nullptr;
+  Shortcuts* shortcuts = nullptr;
 };
 
 }  // namespace platform

@@ -62,6 +62,7 @@ class LoggedShell : public platform::Shell {
     return real_.DeleteTree(path, contentsOnly);
   }
   int CopyTree(const std::string& from, const std::string& to) override { return real_.CopyTree(from, to); }
+  int MoveTree(const std::string& from, const std::string& to) override { return real_.MoveTree(from, to); }
 
  private:
   platform::PosixShell real_;
