@@ -1,5 +1,5 @@
 // Shell services: the special folders that hold shortcuts, and the silent
-// recursive delete and copy of folder trees. Paths are in the platform's
+// recursive delete, copy and move of folder trees. Paths are in the platform's
 // form (see path.h).
 #pragma once
 
@@ -35,6 +35,14 @@ class Shell {
   // kept. `to` is created when missing (its parent must exist). Returns 0
   // or the first failure's code; the copy goes on past a failing entry.
   [[nodiscard]] virtual int CopyTree(const std::string& from, const std::string& to) = 0;
+  // Moves the contents of folder `from` into folder `to`, with the contract
+  // of CopyTree: folders merged, existing files replaced, modes kept, `to`
+  // created when missing, the first failure's code returned and the move
+  // going on past a failing entry. The end state of `to` is the one CopyTree
+  // leaves; `from` may be left partly or fully emptied. Entries are moved
+  // where the system can, and copied where it cannot (another volume). The
+  // default copies every entry, which meets the contract on any system.
+  [[nodiscard]] virtual int MoveTree(const std::string& from, const std::string& to) { return CopyTree(from, to); }
 };
 
 }  // namespace platform

@@ -1,6 +1,8 @@
-// Applying a file list: work folders, the entries in list order, the copy of
+// Applying a file list: work folders, the entries in list order, the move of
 // the staging tree over the installation, the settings record, the client
 // modules' names and the end of the exchange with the server.
+#include <chrono>
+
 #include "app/install_location.h"
 #include "platform/path.h"
 #include "platform/system_error.h"
@@ -11,6 +13,12 @@ namespace update {
 namespace {
 
 constexpr size_t kUserNameWidth = 101;
+
+using PhaseClock = std::chrono::steady_clock;
+
+double SecondsSince(PhaseClock::time_point start) {
+  return std::chrono::duration<double>(PhaseClock::now() - start).count();
+}
 
 // The parts of a record's folder, "/" and "\" both separating them.
 std::vector<std::string> FolderParts(const std::string& rd) {
@@ -35,6 +43,7 @@ int CUpdateVersionFiles::ApplyFileSet(std::string& reply) {
   app_.SetStep(kStepApply);
   completedBytes_ = totalBytes_ = downloadedBytes_ = 0;
   fileTable_.clear();
+  phaseTimes_ = PhaseTimes{};
   installDir_ = app_.installDir.str();
 
   // 2. The work folders.
@@ -59,10 +68,12 @@ int CUpdateVersionFiles::ApplyFileSet(std::string& reply) {
     startTime_ = NowSeconds();
 
     // 5. The entries, strictly in list order.
+    const PhaseClock::time_point downloadStart = PhaseClock::now();
     for (const FileEntry& entry : fileTable_) {
       if (runResult_ != 0 || Cancelled()) break;
       ApplyEntry(*session, entry);
     }
+    phaseTimes_.downloadSeconds = SecondsSince(downloadStart);
 
     // 6.
     session.reset();
@@ -72,7 +83,9 @@ int CUpdateVersionFiles::ApplyFileSet(std::string& reply) {
     // 7.-9. Only a complete set reaches the installation.
     if (!Cancelled() && runResult_ == 0) {
       app_.SetStep(kStepCopyTree);
+      const PhaseClock::time_point applyStart = PhaseClock::now();
       const int copied = CopyUpdateTree();
+      phaseTimes_.applySeconds = SecondsSince(applyStart);
       if (copied != 0) {
         runResult_ = copied;
         Reports().FinishReport(kFinalCopyTree, true, {installDir_, updateDir_});
@@ -93,7 +106,9 @@ int CUpdateVersionFiles::ApplyFileSet(std::string& reply) {
 // user name, give the modules their names and tell the server.
 void CUpdateVersionFiles::FinishInstalledSet(const std::string& reply) {
   app_.SetStep(kStepRemoveWorkDirs);
+  const PhaseClock::time_point removeStart = PhaseClock::now();
   RemoveWorkDirs();
+  phaseTimes_.applySeconds += SecondsSince(removeStart);
   app_.SetStep(kStepRefreshRecord);
   RefreshSettingsRecord(reply);
   if (Cancelled()) return;
@@ -281,7 +296,7 @@ void CUpdateVersionFiles::ApplyDelete(const FileEntry& entry) {
   }
 }
 
-int CUpdateVersionFiles::CopyUpdateTree() { return platform_.shell->CopyTree(updateDir_, installDir_); }
+int CUpdateVersionFiles::CopyUpdateTree() { return platform_.shell->MoveTree(updateDir_, installDir_); }
 
 void CUpdateVersionFiles::RemoveWorkDirs() {
   (void)platform_.shell->DeleteTree(updateDir_, false);

@@ -95,8 +95,8 @@ class FakeRegistry : public platform::Registry {
 class FakeShell : public platform::Shell {
  public:
   struct TreeCall {
-    std::string path;  // DeleteTree: the path; CopyTree: "from"
-    std::string to;    // CopyTree only
+    std::string path;  // DeleteTree: the path; CopyTree, MoveTree: "from"
+    std::string to;    // CopyTree, MoveTree only
     bool contentsOnly = false;
   };
 
@@ -105,6 +105,7 @@ class FakeShell : public platform::Shell {
       {platform::SpecialFolder::CommonDesktop, "/home/user/Desktop"}};
   int deleteResult = 0;
   int copyResult = 0;
+  int moveResult = 0;
 
   std::string SpecialFolderPath(platform::SpecialFolder folder) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -123,6 +124,12 @@ class FakeShell : public platform::Shell {
     if (copyResult != 0) platform::SetLastErrorCode(copyResult);
     return copyResult;
   }
+  int MoveTree(const std::string& from, const std::string& to) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    moves_.push_back({from, to, false});
+    if (moveResult != 0) platform::SetLastErrorCode(moveResult);
+    return moveResult;
+  }
 
   std::vector<TreeCall> Deletes() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -132,11 +139,16 @@ class FakeShell : public platform::Shell {
     std::lock_guard<std::mutex> lock(mutex_);
     return copies_;
   }
+  std::vector<TreeCall> Moves() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return moves_;
+  }
 
  private:
   mutable std::mutex mutex_;
   std::vector<TreeCall> deletes_;
   std::vector<TreeCall> copies_;
+  std::vector<TreeCall> moves_;
 };
 
 // A process table a test fills. Terminate takes the process out of the

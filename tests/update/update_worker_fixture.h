@@ -95,13 +95,18 @@ class RecordingDialog : public DialogLink {
   }
 };
 
-// A shell whose tree copy can be made to fail; everything else is real.
+// A shell whose tree copy and move can be made to fail; everything else is
+// real.
 class FailableShell : public platform::PosixShell {
  public:
   int copyFailure = 0;
   int CopyTree(const std::string& from, const std::string& to) override {
     if (copyFailure != 0) return copyFailure;
     return PosixShell::CopyTree(from, to);
+  }
+  int MoveTree(const std::string& from, const std::string& to) override {
+    if (copyFailure != 0) return copyFailure;
+    return PosixShell::MoveTree(from, to);
   }
 };
 

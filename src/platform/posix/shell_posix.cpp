@@ -181,9 +181,18 @@ struct CopyRoots {
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-int CopyContents(int fromDir, int toDir, const CopyRoots& roots);
+// Fills an open destination folder from an open source folder: the copy's
+// or the move's walk over the entries.
+using FillFolder = int (*)(int fromDir, int toDir, const CopyRoots& roots);
 
-int CopyFolder(int fromDir, int toDir, const std::string& name, const struct stat& source, const CopyRoots& roots) {
+int CopyContents(int fromDir, int toDir, const CopyRoots& roots);
+int MoveContents(int fromDir, int toDir, const CopyRoots& roots);
+
+// Makes (or enters) the destination folder `name` and fills it from the
+// source folder of that name. Copy and move make folders the same way, so
+// that a moved tree ends up as a copied one would.
+int EnterFolder(int fromDir, int toDir, const std::string& name, const struct stat& source, const CopyRoots& roots,
+                FillFolder fill) {
   if (mkdirat(toDir, name.c_str(), (source.st_mode & 07777) | S_IRWXU) != 0 && errno != EEXIST) return errno;
   const int from = openat(fromDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (from < 0) return errno;
@@ -200,7 +209,7 @@ int CopyFolder(int fromDir, int toDir, const std::string& name, const struct sta
   } else if (SameFile(target, source) || SameFile(target, roots.from)) {
     result = ELOOP;  // the destination is the source itself
   } else {
-    result = CopyContents(from, to, roots);
+    result = fill(from, to, roots);
   }
   close(to);
   close(from);
@@ -216,7 +225,7 @@ int CopyContents(int fromDir, int toDir, const CopyRoots& roots) {
       KeepFirst(&result, errno);
     } else if (S_ISDIR(st.st_mode)) {
       if (SameFile(st, roots.to)) continue;  // the destination lies inside the source: not copied into itself
-      KeepFirst(&result, CopyFolder(fromDir, toDir, name, st, roots));
+      KeepFirst(&result, EnterFolder(fromDir, toDir, name, st, roots, CopyContents));
     } else if (S_ISREG(st.st_mode)) {
       KeepFirst(&result, CopyFile(fromDir, toDir, name, st));
     } else if (S_ISLNK(st.st_mode)) {
@@ -225,6 +234,71 @@ int CopyContents(int fromDir, int toDir, const CopyRoots& roots) {
       KeepFirst(&result, ENOTSUP);
     }
   }
+  return result;
+}
+
+// A file or a link (never what it points at) renamed over whatever non-folder
+// the destination holds under its name. Across file systems it is copied, and
+// so it is where only the rename is refused (a source folder without write
+// permission), since the copy may still succeed there.
+int MoveEntry(int fromDir, int toDir, const std::string& name, const struct stat& source) {
+  if (renameat(fromDir, name.c_str(), toDir, name.c_str()) == 0) return 0;
+  if (errno != EXDEV && errno != EACCES && errno != EPERM) return errno;
+  return S_ISREG(source.st_mode) ? CopyFile(fromDir, toDir, name, source) : CopyLink(fromDir, toDir, name, source);
+}
+
+int MoveContents(int fromDir, int toDir, const CopyRoots& roots) {
+  std::vector<std::string> names;
+  int result = ListFolder(fromDir, &names);
+  for (const std::string& name : names) {
+    struct stat st;
+    if (fstatat(fromDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      KeepFirst(&result, errno);
+    } else if (S_ISDIR(st.st_mode)) {
+      if (SameFile(st, roots.to)) continue;  // the destination lies inside the source: left where it is
+      const int moved = EnterFolder(fromDir, toDir, name, st, roots, MoveContents);
+      KeepFirst(&result, moved);
+      // The emptied source folder goes; one that still holds entries (a
+      // failure, or copies from another volume) stays without harm.
+      if (moved == 0) unlinkat(fromDir, name.c_str(), AT_REMOVEDIR);
+    } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+      KeepFirst(&result, MoveEntry(fromDir, toDir, name, st));
+    } else {
+      KeepFirst(&result, ENOTSUP);
+    }
+  }
+  return result;
+}
+
+// Opens both roots (making `to` when missing) and fills `to` from `from`.
+int FillTree(const std::string& from, const std::string& to, FillFolder fill) {
+  const int fromDir = open(from.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fromDir < 0) return errno;
+  CopyRoots roots;
+  if (fstat(fromDir, &roots.from) != 0) {
+    const int error = errno;
+    close(fromDir);
+    return error;
+  }
+  if (mkdir(to.c_str(), (roots.from.st_mode & 07777) | S_IRWXU) != 0 && errno != EEXIST) {
+    const int error = errno;
+    close(fromDir);
+    return error;
+  }
+  const int toDir = open(to.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (toDir < 0) {
+    const int error = errno;
+    close(fromDir);
+    return error;
+  }
+  int result = 0;
+  if (fstat(toDir, &roots.to) != 0) {
+    result = errno;
+  } else if (!SameFile(roots.from, roots.to)) {
+    result = fill(fromDir, toDir, roots);
+  }
+  close(toDir);
+  close(fromDir);
   return result;
 }
 
@@ -300,34 +374,11 @@ int PosixShell::DeleteTree(const std::string& path, bool contentsOnly) {
 }
 
 int PosixShell::CopyTree(const std::string& from, const std::string& to) {
-  const int fromDir = open(from.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fromDir < 0) return Finish(errno);
-  CopyRoots roots;
-  if (fstat(fromDir, &roots.from) != 0) {
-    const int error = errno;
-    close(fromDir);
-    return Finish(error);
-  }
-  if (mkdir(to.c_str(), (roots.from.st_mode & 07777) | S_IRWXU) != 0 && errno != EEXIST) {
-    const int error = errno;
-    close(fromDir);
-    return Finish(error);
-  }
-  const int toDir = open(to.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (toDir < 0) {
-    const int error = errno;
-    close(fromDir);
-    return Finish(error);
-  }
-  int result = 0;
-  if (fstat(toDir, &roots.to) != 0) {
-    result = errno;
-  } else if (!SameFile(roots.from, roots.to)) {
-    result = CopyContents(fromDir, toDir, roots);
-  }
-  close(toDir);
-  close(fromDir);
-  return Finish(result);
+  return Finish(FillTree(from, to, CopyContents));
+}
+
+int PosixShell::MoveTree(const std::string& from, const std::string& to) {
+  return Finish(FillTree(from, to, MoveContents));
 }
 
 }  // namespace platform

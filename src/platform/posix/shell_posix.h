@@ -5,8 +5,8 @@
 // desktop folder. The environment is read at every call.
 //
 // Tree operations work relative to open folder handles and never follow a
-// symbolic link, so a link inside a tree can neither lead a delete nor a
-// copy outside it.
+// symbolic link, so a link inside a tree can neither lead a delete, a copy
+// nor a move outside it.
 #pragma once
 
 #include <string>
@@ -37,6 +37,12 @@ class PosixShell : public Shell {
   // modes. A destination file that is read-only or is a link is replaced.
   // An entry that is neither file, folder nor link is skipped with ENOTSUP.
   int CopyTree(const std::string& from, const std::string& to) override;
+  // Files and links are renamed into place (rename(2) replaces the target
+  // in one step); folders are made as CopyTree makes them and filled
+  // entry by entry, then removed from `from` once empty. An entry that
+  // cannot be renamed because it lies on another file system (EXDEV) is
+  // copied instead and stays in `from`.
+  int MoveTree(const std::string& from, const std::string& to) override;
 };
 
 }  // namespace platform
