@@ -100,6 +100,14 @@ struct WorkerConfig {
   int32_t flv = 0;                    // the application's flashVersion
 };
 
+// Wall-clock durations of the last run's two heavy parts: the download of
+// the entries (the entries loop) and the apply (the staging tree put in
+// place and the work folders removed). Zero for a part the run did not reach.
+struct PhaseTimes {
+  double downloadSeconds = 0;
+  double applySeconds = 0;
+};
+
 class CUpdateVersionFiles {
  public:
   // Nothing runs until Start. `config.app` and `config.dialog` must outlive
@@ -132,6 +140,7 @@ class CUpdateVersionFiles {
   size_t FileCount() const { return fileTable_.size(); }
   const std::vector<FileEntry>& FileTable() const { return fileTable_; }
   double TotalBytes() const { return totalBytes_; }
+  PhaseTimes LastPhaseTimes() const { return phaseTimes_; }
 
  private:
   // Steps of a run.
@@ -205,6 +214,7 @@ class CUpdateVersionFiles {
   std::string extractDir_;
   bool archiveExtracted_ = false;
   int lastSystemError_ = 0;  // system error of the last failing local file operation
+  PhaseTimes phaseTimes_;
 };
 
 }  // namespace update
