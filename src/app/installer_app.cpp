@@ -175,7 +175,7 @@ void CInstallerApp::OnBrowseFolder() {
 void CInstallerApp::OnFilesetDone(uintptr_t result) {
   if (result == 0) {
     SetStep(kStepLicence);
-    if (dialog_) dialog_->AnswerMovie("Data", "SetLA", "");
+    if (dialog_) dialog_->AnswerMovie("Data", "SetLA", std::nullopt);
     return;
   }
   // The sender has already recorded the final code and sent the reports.

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/fixed_text.h"
@@ -33,11 +34,16 @@ struct Rgb {
 class InstallerDialogPort {
  public:
   virtual ~InstallerDialogPort() = default;
-  // Calls a movie function: "funcName" and "funcParm" variables, then the
-  // label call on `label`.
-  virtual void AnswerMovie(const std::string& label, const std::string& funcName, const std::string& parm) = 0;
+  // Calls a movie function: the "funcName" variable, the "funcParm"
+  // variable when a parameter is given (otherwise it keeps its value), then
+  // the label call on `label`.
+  virtual void AnswerMovie(const std::string& label, const std::string& funcName,
+                           const std::optional<std::string>& parm) = 0;
   // Posts the dialog its close message (askFirst 1 = ask the user first).
   virtual void PostCloseDialog(uintptr_t askFirst) = 0;
+  // Closes the dialog at once, without a question (the synchronous close at
+  // the end of the finishing steps).
+  virtual void CloseDialogNow() = 0;
   // Ends the dialog's modal loop with `result`.
   virtual void EndModal(int result) = 0;
 };

@@ -19,11 +19,13 @@ struct MovieAnswer {
 
 class RecordingDialog : public InstallerDialogPort {
  public:
-  void AnswerMovie(const std::string& label, const std::string& funcName, const std::string& parm) override {
-    answers.push_back({label, funcName, parm});
+  void AnswerMovie(const std::string& label, const std::string& funcName,
+                   const std::optional<std::string>& parm) override {
+    answers.push_back({label, funcName, parm.value_or("<none>")});
     events.push_back("answer:" + funcName);
   }
   void PostCloseDialog(uintptr_t askFirst) override { events.push_back("close:" + std::to_string(askFirst)); }
+  void CloseDialogNow() override { events.push_back("close now"); }
   void EndModal(int result) override { events.push_back("end:" + std::to_string(result)); }
 
   std::vector<MovieAnswer> answers;
@@ -200,6 +202,7 @@ TEST_F(InstallerAppTest, GoodRunShowsTheLicence) {
   EXPECT_EQ(application.stats.step.load(), kStepLicence);
   ASSERT_EQ(dialog.answers.size(), 1u);
   EXPECT_EQ(dialog.answers[0].funcName, "SetLA");
+  EXPECT_EQ(dialog.answers[0].parm, "<none>");  // the movie keeps its last parameter
   EXPECT_EQ(events, std::vector<std::string>{"answer:SetLA"});
 }
 
