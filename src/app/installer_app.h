@@ -127,6 +127,7 @@ class CInstallerApp : public net::ReportSession {
 
   // The dialog currently running (not owned); null when none.
   void SetDialog(InstallerDialogPort* dialog) { dialog_ = dialog; }
+  InstallerDialogPort* Dialog() const { return dialog_; }
   void SetActions(InstallationActions* actions) { actions_ = actions; }
   platform::MessageQueue& MainQueue() { return mainQueue_; }
   const platform::Platform& Platform() const { return platform_; }
