@@ -17,6 +17,7 @@
 #include "app/install_location.h"
 #include "app/messages.h"
 #include "app/session_stats.h"
+#include "app/start_up.h"
 #include "net/reports.h"
 #include "net/server_address.h"
 #include "platform/message_queue.h"
@@ -71,6 +72,16 @@ class CInstallerApp : public net::ReportSession {
   ~CInstallerApp() override;
   CInstallerApp(const CInstallerApp&) = delete;
   CInstallerApp& operator=(const CInstallerApp&) = delete;
+
+  // Start-up: takes the start-up values, takes away a stale registration,
+  // and runs either the reinstall/play dialog (a complete installation is
+  // present) or a fresh installation. Returns when the last dialog has
+  // ended. `steps` is not owned and must outlive the call. Main thread.
+  bool InitInstance(StartupSteps& steps);
+  // A fresh installation: the earlier one is taken away (keeping the user
+  // name when keepUserName is set), then the player check and the installer
+  // dialog. Also the reinstall choice of the reinstall/play dialog.
+  void StartFreshInstall();
 
   // Start-up values: copies the stamped values into their fields, sets the
   // built-in host and help address, derives the launcher file name and the
@@ -175,6 +186,7 @@ class CInstallerApp : public net::ReportSession {
   FixedText<net::kErrorDetailWidth> errorDetail_;  // system error text of the failure
   std::unique_ptr<net::Reports> reports_;
   InstallerDialogPort* dialog_ = nullptr;
+  StartupSteps* steps_ = nullptr;
   InstallationActions* actions_ = nullptr;
 };
 

@@ -1,13 +1,55 @@
+// Start-up of the installer: the choice between the reinstall/play dialog
+// and a fresh installation.
 #include "app/start_up.h"
 
 #include "app/installer_app.h"
+#include "app/settings_record.h"
+#include "net/server_address.h"
+#include "platform/path.h"
 
 namespace app {
 
-int RunInstaller(const platform::Platform& platform) {
-  CInstallerApp application(platform);
-  application.TakeStartupValues();
-  return 0;
+bool CInstallerApp::InitInstance(StartupSteps& steps) {
+  steps_ = &steps;
+  TakeStartupValues();
+
+  // A registration whose folder is gone is stale: take it away.
+  std::string proposal;
+  if (!FindInstallation(proposal) && !platform_.files->Exists(installDir.str())) {
+    RemoveInstallation(*this, installDir.str(), appName.str());
+  }
+  const bool none = FindInstallation(proposal);
+  // The server address (with its extra CA) before any exchange, the player
+  // set-up download included.
+  serverAddress = net::LoadServerAddress(platform_);
+  if (none) {
+    removeOnFailure = false;
+    if (steps.EnsureFlashPlayer() != 0) return true;
+    ResetSessionStats();
+    steps.RunInstallerDialog();
+    return true;
+  }
+  // A complete installation has its settings file and both movies of the
+  // reinstall/play dialog.
+  const std::string folder = installDir.str();
+  const std::string settings = platform::JoinPath(folder, kSettingsFile);
+  const std::string message = platform::JoinPath(folder, "qrx\\DlgMsg.qrx");
+  const std::string languages = platform::JoinPath(folder, "qrx\\mcLang.qrx");
+  if (platform_.files->Exists(settings) && platform_.files->Exists(message) && platform_.files->Exists(languages) &&
+      steps.EnsureFlashPlayer() == 0) {
+    steps.RunReinstallDialog(message);
+    return true;
+  }
+  StartFreshInstall();
+  return true;
+}
+
+void CInstallerApp::StartFreshInstall() {
+  RemoveInstallation(*this, installDir.str(), appName.str());
+  removeOnFailure = false;
+  if (!steps_ || steps_->EnsureFlashPlayer() != 0) return;
+  ResetSessionStats();
+  steps_->RunInstallerDialog();
 }
 
 }  // namespace app
