@@ -11,6 +11,7 @@
 #include "platform/posix/processes_posix.h"
 #include "platform/posix/registry_posix.h"
 #include "platform/posix/shell_posix.h"
+#include "platform/posix/shortcuts_posix.h"
 
 namespace platform {
 
@@ -23,6 +24,7 @@ struct PosixPlatform {
   PosixShell shell;
   PosixProcesses processes;
   PosixDeviceIdentitySources identity;
+  PosixShortcuts shortcuts;
 
   Platform View() {
     Platform view;
@@ -34,6 +36,7 @@ struct PosixPlatform {
     view.shell = &shell;
     view.processes = &processes;
     view.identity = &identity;
+    view.shortcuts = &shortcuts;
     return view;
   }
 };
