@@ -1,0 +1,250 @@
+#!/usr/bin/env bash
+# The update benchmark (`make bench`): two file sets, each downloaded and
+# applied by the real update worker (bench/update_bench) over HTTP and over
+# HTTPS, against two baselines measured in the same run:
+#   - curl fetching the same files one after another over one kept-alive
+#     connection (one invocation, every address with its own output);
+#   - `cp -r` of the same tree from a finished download folder into a fresh
+#     folder on the same file system.
+# The files come from nginx on loopback (sendfile, keep-alive), the file
+# list from the reference update server; both run only for the benchmark.
+# Runs alternate (installer, curl, cp) after one warm-up of each; medians
+# are quoted. The output ends with one line per case:
+#   bench <set> <protocol> download_ratio=<installer/curl> apply_ratio=<installer/cp> peak_rss_mb=<n>
+#
+# usage: bench/run_bench.sh [BUILD_DIR]   (default: build-bench)
+# Environment: BENCH_ROUNDS_SMALL (5), BENCH_ROUNDS_LARGE (3), BENCH_TMPDIR
+# (/var/tmp: the work folder needs about 5 GB on a disk-backed file system).
+set -euo pipefail
+
+BUILD=$(cd "${1:-build-bench}" && pwd)
+BIN=$BUILD/bin
+CERTS=$BUILD/testcerts
+ROUNDS_SMALL=${BENCH_ROUNDS_SMALL:-5}
+ROUNDS_LARGE=${BENCH_ROUNDS_LARGE:-3}
+TIME=/usr/bin/time
+
+for needed in "$BIN/update_bench" "$BIN/refserver" "$CERTS/server.pem" "$CERTS/server.key" "$CERTS/ca.pem" "$TIME"; do
+  [ -e "$needed" ] || { echo "run_bench: $needed is missing (run make bench)" >&2; exit 1; }
+done
+NGINX=$(command -v nginx || echo /usr/sbin/nginx)
+[ -x "$NGINX" ] || { echo "run_bench: nginx is not installed" >&2; exit 1; }
+
+# Loopback only, never through a proxy the environment may name.
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+export no_proxy=127.0.0.1,localhost NO_PROXY=127.0.0.1,localhost
+
+WORK=$(mktemp -d "${BENCH_TMPDIR:-/var/tmp}/websetup-bench-XXXXXX")
+chmod 755 "$WORK"  # nginx's workers may run as another user
+NGINX_PID=""
+REF_PID=""
+
+stop_pid() {
+  local pid=$1 signal=$2
+  [ -n "$pid" ] || return 0
+  kill "-$signal" "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
+cleanup() {
+  stop_pid "$REF_PID" TERM
+  REF_PID=""
+  stop_pid "$NGINX_PID" QUIT
+  NGINX_PID=""
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+fail() {
+  echo "run_bench: $*" >&2
+  exit 1
+}
+
+available_kb=$(df -Pk "$WORK" | awk 'NR == 2 { print $4 }')
+[ "$available_kb" -gt 5000000 ] || fail "$WORK has less than 5 GB free"
+
+# --- File sets and servers ---------------------------------------------
+
+mkdir -p "$WORK/www" "$WORK/home" "$WORK/lists" "$WORK/runs" "$WORK/nginx/temp"
+for set in small large; do
+  "$BIN/update_bench" make-set "$set" "$WORK/www" || fail "cannot make the $set set"
+done
+# The installer's settings live under the user's XDG folders: keep them in
+# the work folder.
+export HOME=$WORK/home XDG_DATA_HOME=$WORK/home/data XDG_CONFIG_HOME=$WORK/home/config
+
+start_nginx() {
+  local attempt
+  for attempt in 1 2 3 4 5 6 7 8 9 10; do
+    HTTP_PORT=$((20000 + RANDOM % 20000))
+    HTTPS_PORT=$((HTTP_PORT + 1))
+    cat >"$WORK/nginx/nginx.conf" <<EOF
+worker_processes 1;
+pid $WORK/nginx/nginx.pid;
+error_log $WORK/nginx/error.log warn;
+events { worker_connections 256; }
+http {
+  access_log off;
+  sendfile on;
+  tcp_nopush on;
+  tcp_nodelay on;
+  keepalive_timeout 300s;
+  keepalive_requests 100000;
+  default_type application/octet-stream;
+  client_body_temp_path $WORK/nginx/temp/body;
+  proxy_temp_path $WORK/nginx/temp/proxy;
+  fastcgi_temp_path $WORK/nginx/temp/fastcgi;
+  uwsgi_temp_path $WORK/nginx/temp/uwsgi;
+  scgi_temp_path $WORK/nginx/temp/scgi;
+  server {
+    listen 127.0.0.1:$HTTP_PORT;
+    listen 127.0.0.1:$HTTPS_PORT ssl;
+    ssl_certificate $CERTS/server.pem;
+    ssl_certificate_key $CERTS/server.key;
+    root $WORK/www;
+  }
+}
+EOF
+    "$NGINX" -p "$WORK/nginx" -e "$WORK/nginx/error.log" -c "$WORK/nginx/nginx.conf" -g 'daemon off;' \
+      </dev/null >/dev/null 2>&1 &
+    NGINX_PID=$!
+    local tries
+    for tries in $(seq 100); do
+      if ! kill -0 "$NGINX_PID" 2>/dev/null; then break; fi
+      if curl -sf -o /dev/null "http://127.0.0.1:$HTTP_PORT/small.manifest" &&
+        curl -sf -o /dev/null --cacert "$CERTS/ca.pem" "https://127.0.0.1:$HTTPS_PORT/small.manifest"; then
+        return 0
+      fi
+      sleep 0.1
+    done
+    stop_pid "$NGINX_PID" QUIT
+    NGINX_PID=""
+  done
+  cat "$WORK/nginx/error.log" >&2 || true
+  fail "nginx did not start"
+}
+
+# The reference server with the reply set of one case; REF_PORT is its
+# HTTPS port (the update server's exchanges go over TLS).
+start_refserver() {
+  local replies=$1 line=""
+  "$BIN/refserver" --http-port 0 --https-port 0 --cert "$CERTS/server.pem" --key "$CERTS/server.key" \
+    --replies "$replies" </dev/null >"$WORK/refserver.out" 2>"$WORK/refserver.err" &
+  REF_PID=$!
+  local tries
+  for tries in $(seq 100); do
+    line=$(grep -m1 '^listening ' "$WORK/refserver.out" || true)
+    [ -n "$line" ] && break
+    kill -0 "$REF_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$line" ] || { cat "$WORK/refserver.err" >&2; fail "the reference server did not start"; }
+  REF_PORT=$(sed -n 's/.* https=\([0-9]*\).*/\1/p' <<<"$line")
+}
+
+stop_refserver() {
+  stop_pid "$REF_PID" TERM
+  REF_PID=""
+}
+
+# --- One run of each kind -------------------------------------------------
+
+now() { echo "$EPOCHREALTIME"; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", b - a }'; }
+
+# Sets INSTALL_DOWNLOAD, INSTALL_APPLY (seconds) and INSTALL_RSS_KB.
+run_installer() {
+  local set=$1 dest=$WORK/runs/install out
+  rm -rf "$dest"
+  sync
+  if ! out=$("$TIME" -f '%M' -o "$WORK/rss" "$BIN/update_bench" install --port "$REF_PORT" \
+    --ca "$CERTS/ca.pem" --install "$dest" --set "$WORK/www/$set" </dev/null 2>"$WORK/install.err"); then
+    cat "$WORK/install.err" >&2
+    fail "the installer run of the $set set failed"
+  fi
+  INSTALL_DOWNLOAD=$(sed -n 's/.*download_seconds=\([0-9.]*\).*/\1/p' <<<"$out")
+  INSTALL_APPLY=$(sed -n 's/.*apply_seconds=\([0-9.]*\).*/\1/p' <<<"$out")
+  INSTALL_RSS_KB=$(tail -n1 "$WORK/rss")
+  [ -n "$INSTALL_DOWNLOAD" ] && [ -n "$INSTALL_APPLY" ] || fail "no phase times in: $out"
+}
+
+# Sets CURL_SECONDS; leaves the download in $WORK/runs/curl.
+run_curl() {
+  local set=$1 protocol=$2 dest=$WORK/runs/curl t0 t1
+  local tls=()
+  [ "$protocol" = https ] && tls=(--cacert "$CERTS/ca.pem")
+  rm -rf "$dest"
+  sync
+  t0=$(now)
+  curl -sS --fail --create-dirs "${tls[@]}" -K "$WORK/lists/$set-$protocol.curl" || fail "curl failed"
+  t1=$(now)
+  CURL_SECONDS=$(elapsed "$t0" "$t1")
+  "$BIN/update_bench" verify "$WORK/www/$set" "$dest" >/dev/null || fail "curl did not fetch the $set set"
+}
+
+# Sets CP_SECONDS.
+run_cp() {
+  local set=$1 from=$WORK/runs/curl dest=$WORK/runs/cp t0 t1
+  rm -rf "$dest"
+  sync
+  t0=$(now)
+  cp -r "$from" "$dest"
+  t1=$(now)
+  CP_SECONDS=$(elapsed "$t0" "$t1")
+  "$BIN/update_bench" verify "$WORK/www/$set" "$dest" >/dev/null || fail "cp did not copy the $set set"
+}
+
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+maximum() { printf '%s\n' "$@" | sort -g | tail -n1; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+fmt() { awk -v v="$1" 'BEGIN { printf "%.4f", v }'; }
+
+# --- The cases ------------------------------------------------------------
+
+start_nginx
+echo "nginx on 127.0.0.1:$HTTP_PORT (http) and :$HTTPS_PORT (https)"
+
+RESULTS=()
+for set in small large; do
+  rounds=$ROUNDS_SMALL
+  [ "$set" = large ] && rounds=$ROUNDS_LARGE
+  for protocol in http https; do
+    port=$HTTP_PORT
+    [ "$protocol" = https ] && port=$HTTPS_PORT
+    "$BIN/update_bench" make-list "$WORK/www" "$set" "$protocol://127.0.0.1:$port" \
+      "$WORK/lists/$set-$protocol.reply" "$WORK/lists/$set-$protocol.curl" "$WORK/runs/curl" ||
+      fail "cannot make the $set list"
+    echo "acfile=11 $WORK/lists/$set-$protocol.reply" >"$WORK/lists/$set-$protocol.replies"
+    start_refserver "$WORK/lists/$set-$protocol.replies"
+
+    # Warm-up: caches, connections, the first touch of every file.
+    run_installer "$set"
+    run_curl "$set" "$protocol"
+    run_cp "$set"
+
+    downloads=() applies=() curls=() cps=() rss=()
+    for round in $(seq "$rounds"); do
+      run_installer "$set"
+      run_curl "$set" "$protocol"
+      run_cp "$set"
+      downloads+=("$INSTALL_DOWNLOAD") applies+=("$INSTALL_APPLY") rss+=("$INSTALL_RSS_KB")
+      curls+=("$CURL_SECONDS") cps+=("$CP_SECONDS")
+      echo "  $set $protocol round $round: installer download $(fmt "$INSTALL_DOWNLOAD") s apply $(fmt "$INSTALL_APPLY") s" \
+        "rss ${INSTALL_RSS_KB} KiB | curl $(fmt "$CURL_SECONDS") s | cp -r $(fmt "$CP_SECONDS") s"
+    done
+    stop_refserver
+
+    download=$(median "${downloads[@]}")
+    apply=$(median "${applies[@]}")
+    curl_time=$(median "${curls[@]}")
+    cp_time=$(median "${cps[@]}")
+    peak_mb=$(awk -v k="$(maximum "${rss[@]}")" 'BEGIN { printf "%.0f", k / 1024 }')
+    echo "case $set $protocol ($rounds rounds, medians): installer download phase $(fmt "$download") s," \
+      "apply phase $(fmt "$apply") s, peak RSS $peak_mb MB; curl $(fmt "$curl_time") s; cp -r $(fmt "$cp_time") s"
+    RESULTS+=("bench $set $protocol download_ratio=$(ratio "$download" "$curl_time") apply_ratio=$(ratio "$apply" "$cp_time") peak_rss_mb=$peak_mb")
+  done
+done
+
+rm -rf "$WORK/runs"
+printf '%s\n' "${RESULTS[@]}"
