@@ -12,7 +12,7 @@ PACKAGES := build-essential cmake pkg-config libgtest-dev libgmock-dev \
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test asan tsan clean
+.PHONY: all deps configure build test asan tsan clean bench
 
 all: build
 
@@ -24,6 +24,24 @@ deps:
 	  echo "Installing:$$missing"; \
 	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
 	fi
+
+# The update benchmark (bench/run_bench.sh): a Release build of the update
+# worker's driver and the reference server in its own folder, nginx and GNU
+# time installed when missing. Takes a few minutes; not part of `make test`.
+BENCH_BUILD ?= build-bench
+BENCH_PACKAGES := nginx time curl
+
+bench: deps
+	@missing=""; for p in $(BENCH_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DWEBSETUP_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target update_bench refserver
+	bench/run_bench.sh $(BENCH_BUILD)
 
 configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_WERROR=$(WERROR) $(CMAKE_FLAGS)
