@@ -19,6 +19,10 @@ class DialogWindow {
  public:
   virtual ~DialogWindow() = default;
   virtual void SetTitle(const std::string& title) = 0;
+  // Shows a line of text in the window, below what it shows already (the
+  // static texts of a notice window). A window without text items ignores
+  // it.
+  virtual void SetText(const std::string& /*text*/) {}
   virtual void SetTopmost() = 0;
   virtual void SetBackground(const Colour& colour) = 0;
   // Gives the window a client area of width x height pixels (caption and
