@@ -1,8 +1,12 @@
 #include "ui/application.h"
 
 #include "app/installer_app.h"
+#include "finish/finish_installation.h"
+#include "finish/launch_client.h"
+#include "flash/flash_player.h"
 #include "ui/installer_dialog.h"
 #include "ui/reinstall_dialog.h"
+#include "ui/web_window.h"
 
 namespace ui {
 
@@ -13,12 +17,7 @@ class StartupUi : public app::StartupSteps {
  public:
   explicit StartupUi(app::CInstallerApp& app) : app_(app) {}
 
-  int EnsureFlashPlayer() override {
-    CShockwaveFlash probe;
-    if (!probe.Create(*app_.Platform().movies, 1001, false, [](const std::string&, const std::string&) {})) return 1;
-    app_.flashVersion = probe.FlashVersion();
-    return app_.flashVersion >= 0x90000 ? 0 : 1;
-  }
+  int EnsureFlashPlayer() override { return flash::EnsureFlashPlayer(app_); }
 
   void RunInstallerDialog() override {
     CInstallerDlg dialog(app_);
@@ -26,7 +25,7 @@ class StartupUi : public app::StartupSteps {
   }
 
   void RunReinstallDialog(const std::string& moviePath) override {
-    DizavoduDlg dialog(app_, [] {});
+    DizavoduDlg dialog(app_, [this] { finish::LaunchInstalledClient(app_); });
     dialog.RunReinstallDialog(moviePath);
   }
 
@@ -38,6 +37,9 @@ class StartupUi : public app::StartupSteps {
 
 int RunApplication(const platform::Platform& platform) {
   app::CInstallerApp application(platform);
+  finish::FinishActions actions(application);
+  application.SetActions(&actions);
+  InstallWebPixels(application);
   StartupUi steps(application);
   application.InitInstance(steps);
   // No report is lost to the end of the process: the closing pixel and the
