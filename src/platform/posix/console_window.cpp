@@ -1,0 +1,41 @@
+#include "platform/posix/console_window.h"
+
+#include <errno.h>
+#include <unistd.h>
+
+#include <cctype>
+
+namespace platform {
+
+std::string ConsoleHeading(const std::string& title) {
+  size_t begin = 0, end = title.size();
+  while (begin < end && std::isspace(static_cast<unsigned char>(title[begin]))) ++begin;
+  while (end > begin && std::isspace(static_cast<unsigned char>(title[end - 1]))) --end;
+  if (begin == end) return {};
+  return "==  " + title.substr(begin, end - begin) + "  ==";
+}
+
+void ConsoleWindow::SetTitle(const std::string& title) {
+  const std::string heading = ConsoleHeading(title);
+  if (heading.empty() || heading == shownHeading_) return;
+  shownHeading_ = heading;
+  const std::string line = "\n" + heading + "\n\n";
+  size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = write(outputFd_, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+void ConsoleWindow::FitClient(int width, int height) {
+  width_ = width;
+  height_ = height;
+}
+
+std::unique_ptr<DialogWindow> ConsoleWindowFactory::CreateDialogWindow(int, bool visible) {
+  return std::make_unique<ConsoleWindow>(outputFd_, visible);
+}
+
+}  // namespace platform

@@ -1,0 +1,52 @@
+// The dialog windows on a Linux terminal. A terminal has no window to size,
+// place or colour, so only the title shows: it is printed once as a heading
+// when it is set. Size and visibility are kept for whoever asks.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/dialog_window.h"
+
+namespace platform {
+
+class ConsoleWindow : public DialogWindow {
+ public:
+  // `outputFd` is not owned; it must stay open while the window lives.
+  ConsoleWindow(int outputFd, bool visible) : outputFd_(outputFd), visible_(visible) {}
+
+  // Prints "==  <title>  ==" (the title without its surrounding spaces) on a
+  // line of its own, unless that heading was the last one this window
+  // printed. An empty title prints nothing.
+  void SetTitle(const std::string& title) override;
+  void SetTopmost() override {}
+  void SetBackground(const Colour&) override {}
+  void FitClient(int width, int height) override;
+  void Show() override { visible_ = true; }
+  void Hide() override { visible_ = false; }
+  bool Visible() const override { return visible_; }
+
+  int ClientWidth() const { return width_; }
+  int ClientHeight() const { return height_; }
+
+ private:
+  int outputFd_;
+  bool visible_;
+  int width_ = 0;
+  int height_ = 0;
+  std::string shownHeading_;
+};
+
+class ConsoleWindowFactory : public WindowFactory {
+ public:
+  explicit ConsoleWindowFactory(int outputFd = 1) : outputFd_(outputFd) {}
+  std::unique_ptr<DialogWindow> CreateDialogWindow(int templateId, bool visible) override;
+
+ private:
+  int outputFd_;
+};
+
+// The heading printed for a window title; empty for a blank title.
+std::string ConsoleHeading(const std::string& title);
+
+}  // namespace platform
