@@ -1,11 +1,11 @@
 #include "platform/posix/scripted_player.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
 
@@ -126,7 +126,7 @@ TEST_F(ScriptedPlayerTest, TriggersMatchTheirMovieFunctionAndParameter) {
   struct Row {
     const char* name;
     std::string script;
-    std::string address;                                 // SetMovie, when not empty
+    std::string address;                                     // SetMovie, when not empty
     std::vector<std::pair<std::string, std::string>> calls;  // funcName, funcParm
     Lines expected;
   };
@@ -154,8 +154,11 @@ TEST_F(ScriptedPlayerTest, TriggersMatchTheirMovieFunctionAndParameter) {
        "",
        {{"InstallDir", "Quorix~/opt/games"}},
        {"Install /opt/games/sub", "Note InstallDir got Quorix~/opt/games"}},
-      {"command without arguments", "on SetDirectory: Install $funcParm\non SetLA: AcceptLA\n", "",
-       {{"SetDirectory", "/picked"}, {"SetLA", ""}}, {"Install /picked", "AcceptLA"}},
+      {"command without arguments",
+       "on SetDirectory: Install $funcParm\non SetLA: AcceptLA\n",
+       "",
+       {{"SetDirectory", "/picked"}, {"SetLA", ""}},
+       {"Install /picked", "AcceptLA"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -192,7 +195,8 @@ TEST_F(ScriptedPlayerTest, CountersLimitAndSkipMatchesPerLine) {
   };
   const Row rows[] = {
       {"no modifier raises every time", "on ErrorMsg: Retry\n", {"Retry", "Retry", "Retry", "Retry"}},
-      {"once then the next line", "on ErrorMsg once: Retry\non ErrorMsg after 1: Error\n",
+      {"once then the next line",
+       "on ErrorMsg once: Retry\non ErrorMsg after 1: Error\n",
        {"Retry", "Error", "Error", "Error"}},
       {"first two", "on ErrorMsg 2x: Retry\n", {"Retry", "Retry"}},
       {"only the third", "on ErrorMsg after 2 once: Retry\n", {"Retry"}},
@@ -208,9 +212,8 @@ TEST_F(ScriptedPlayerTest, CountersLimitAndSkipMatchesPerLine) {
     ScriptedMovieHost host(row.script, "", queue);
     EXPECT_TRUE(host.ScriptErrors().empty());
     Lines raised;
-    auto control = host.CreateControl(102, true, [&](const std::string& command, const std::string&) {
-      raised.push_back(command);
-    });
+    auto control = host.CreateControl(
+        102, true, [&](const std::string& command, const std::string&) { raised.push_back(command); });
     for (const std::string& parm : parms) {
       Call(*control, "ErrorMsg", parm);
       RunTasks(queue);
@@ -300,16 +303,16 @@ TEST_F(ScriptedPlayerTest, VersionAfterTakesEffectOnceTheFileAppears) {
 
 TEST_F(ScriptedPlayerTest, UnreadableLinesAreReportedWithTheirNumbersAndTheRestApplies) {
   const std::string script =
-      "version nine\n"          // 1
-      "on play: Ready\n"        // 2
-      "frobnicate\n"            // 3
-      "on play\n"               // 4: no command
-      "on SetLA:\n"             // 5: no command
-      "on Two Words: X\n"       // 6
-      "version-after 0x90000\n" // 7: no file
-      "   # indented comment\n" // 8
-      "on ErrorMsg 0x: Retry\n" // 9
-      "on SetLA: AcceptLA\n";   // 10
+      "version nine\n"           // 1
+      "on play: Ready\n"         // 2
+      "frobnicate\n"             // 3
+      "on play\n"                // 4: no command
+      "on SetLA:\n"              // 5: no command
+      "on Two Words: X\n"        // 6
+      "version-after 0x90000\n"  // 7: no file
+      "   # indented comment\n"  // 8
+      "on ErrorMsg 0x: Retry\n"  // 9
+      "on SetLA: AcceptLA\n";    // 10
   ScriptedMovieHost host(script, "", queue_);
   EXPECT_EQ((Lines{"line 1: version nine", "line 3: frobnicate", "line 4: on play", "line 5: on SetLA:",
                    "line 6: on Two Words: X", "line 7: version-after 0x90000", "line 9: on ErrorMsg 0x: Retry"}),

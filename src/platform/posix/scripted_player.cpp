@@ -285,7 +285,7 @@ std::vector<std::string> ScriptedMovieHost::Record() const {
 }
 
 std::unique_ptr<ScriptedMovieHost> LoadScriptedMovieHost(const std::string& scriptPath, const std::string& recordPath,
-                                                          MessageQueue& mainQueue) {
+                                                         MessageQueue& mainQueue) {
   std::ifstream in(scriptPath, std::ios::binary);
   if (!in) return nullptr;
   std::ostringstream text;

@@ -79,10 +79,10 @@ class ScriptedMovieHost : public MovieHost {
   enum class Trigger { Load, Play, Function };
   struct Rule {
     Trigger trigger = Trigger::Play;
-    std::string subject;                // movie text or function name
-    std::optional<std::string> parm;    // funcParm to match, when given
-    int skip = 0;                       // matches to let pass first
-    int limit = 0;                      // raises at most; 0 = no limit
+    std::string subject;              // movie text or function name
+    std::optional<std::string> parm;  // funcParm to match, when given
+    int skip = 0;                     // matches to let pass first
+    int limit = 0;                    // raises at most; 0 = no limit
     int matches = 0;
     int raised = 0;
     std::string command;
@@ -114,7 +114,7 @@ class ScriptedMovieHost : public MovieHost {
 // Reads the script from `scriptPath` and makes the host. Null when the
 // script file cannot be read.
 std::unique_ptr<ScriptedMovieHost> LoadScriptedMovieHost(const std::string& scriptPath, const std::string& recordPath,
-                                                          MessageQueue& mainQueue);
+                                                         MessageQueue& mainQueue);
 
 // Replaces the placeholders "$funcParm", "$funcParm~<i>" and "$funcName" in
 // `args`. A field beyond the last gives the empty text.
