@@ -45,7 +45,9 @@ struct ConsoleOptions {
   // signal; a second host created meanwhile leaves it alone.
   bool catchInterrupt = true;
   // Called on the main thread for Ctrl-C and for the end of the terminal's
-  // input. May be left empty and set later with SetCloseRequestHandler.
+  // input. May be left empty and set later with SetCloseRequestHandler;
+  // while none is set, Ctrl-C does what it did before the host was made
+  // (by default it ends the process).
   std::function<void()> onCloseRequest;
 };
 
