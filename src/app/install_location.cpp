@@ -95,6 +95,15 @@ bool CInstallerApp::FindInstallation(std::string& proposal) {
 
 namespace {
 
+// Creates `folder` with every missing level above it: a fresh account may
+// lack even the data folder that holds installations.
+bool CreateFolderPath(platform::FileSystem& files, const std::string& folder) {
+  if (folder.empty() || files.IsDirectory(folder)) return !folder.empty();
+  const std::string parent = platform::DirectoryOf(folder);
+  if (!parent.empty() && parent != folder && !files.IsDirectory(parent)) CreateFolderPath(files, parent);
+  return files.CreateDirectory(folder);
+}
+
 // A folder this installer may empty: nothing in it, or an earlier
 // installation of this application.
 bool MayEmpty(platform::FileSystem& files, const std::string& folder) {
@@ -117,7 +126,7 @@ PrepareResult CInstallerApp::PrepareInstallDir(const std::string& folder) {
   if (files.IsDirectory(target)) {
     if (!files.IsEmptyDirectory(target)) (void)platform_.shell->DeleteTree(target, true);
   } else {
-    files.CreateDirectory(target);
+    CreateFolderPath(files, target);
   }
   if (!files.SetCurrentDirectory(target)) return PrepareResult::NotCreatable;
   files.CreateDirectory(platform::JoinPath(target, "cfg"));

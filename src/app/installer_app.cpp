@@ -36,7 +36,9 @@ bool ContainsNoCase(std::string_view text, std::string_view part) {
 }  // namespace
 
 CInstallerApp::CInstallerApp(const platform::Platform& platform)
-    : platform_(platform), reports_(std::make_unique<net::Reports>(platform_, *this)) {
+    : platform_(platform),
+      mainQueue_(platform.mainQueue ? platform.mainQueue : &ownQueue_),
+      reports_(std::make_unique<net::Reports>(platform_, *this)) {
   theApp = this;
 }
 
@@ -112,7 +114,7 @@ void CInstallerApp::ResetSessionStats() {
 }
 
 bool CInstallerApp::PostToMainThread(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  return mainQueue_.Post({message, wParam, lParam});
+  return mainQueue_->Post({message, wParam, lParam});
 }
 
 std::string CInstallerApp::MakeSessionId(bool useFileTime) {
@@ -203,7 +205,7 @@ void CInstallerApp::OnDialogClosed() {
 // stopped the worker, so the run may end.
 void CInstallerApp::QuitHandshakeStep() {
   if (dialog_) dialog_->EndModal(0);
-  mainQueue_.Quit(0);
+  mainQueue_->Quit(0);
 }
 
 std::string ApplyBrowseRule(const std::string& chosen, const std::string& appName) {

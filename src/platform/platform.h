@@ -8,6 +8,7 @@
 #include "platform/dialogs.h"
 #include "platform/file_system.h"
 #include "platform/http.h"
+#include "platform/message_queue.h"
 #include "platform/movie.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
@@ -29,6 +30,10 @@ struct Platform {
   MovieHost* movies = nullptr;
   WindowFactory* windows = nullptr;
   Shortcuts* shortcuts = nullptr;
+  // The main thread's message queue, shared by the application and the
+  // platform parts that deliver events to the main thread (players). Null:
+  // the application keeps a queue of its own.
+  MessageQueue* mainQueue = nullptr;
 };
 
 }  // namespace platform

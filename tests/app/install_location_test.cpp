@@ -219,10 +219,18 @@ TEST_F(InstallLocationTest, NewAndEmptyFoldersAreUsedDirectly) {
   }
 }
 
-TEST_F(InstallLocationTest, FolderThatCannotBeMadeIsReported) {
+TEST_F(InstallLocationTest, MissingParentFoldersAreMadeToo) {
   const std::string folder = home / "missing/parent/Quorix";
+  EXPECT_EQ(application.PrepareInstallDir(folder), PrepareResult::Ok);
+  EXPECT_TRUE(fs::is_directory(folder + "/cfg"));
+}
+
+TEST_F(InstallLocationTest, FolderThatCannotBeMadeIsReported) {
+  WriteFile(home / "afile", "x");
+  const std::string folder = home / "afile/Quorix";
   EXPECT_EQ(application.PrepareInstallDir(folder), PrepareResult::NotCreatable);
   EXPECT_EQ(fs::current_path(), savedCwd);
+  EXPECT_EQ(ReadFile(home / "afile"), "x");
 }
 
 TEST_F(InstallLocationTest, RemovalOnACleanMachineDeletesNothing) {

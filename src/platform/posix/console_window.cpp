@@ -15,18 +15,29 @@ std::string ConsoleHeading(const std::string& title) {
   return "==  " + title.substr(begin, end - begin) + "  ==";
 }
 
-void ConsoleWindow::SetTitle(const std::string& title) {
-  const std::string heading = ConsoleHeading(title);
-  if (heading.empty() || heading == shownHeading_) return;
-  shownHeading_ = heading;
-  const std::string line = "\n" + heading + "\n\n";
+namespace {
+
+void WriteAll(int fd, const std::string& text) {
   size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = write(outputFd_, line.data() + done, line.size() - done);
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     done += static_cast<size_t>(n);
   }
+}
+
+}  // namespace
+
+void ConsoleWindow::SetTitle(const std::string& title) {
+  const std::string heading = ConsoleHeading(title);
+  if (heading.empty() || heading == shownHeading_) return;
+  shownHeading_ = heading;
+  WriteAll(outputFd_, "\n" + heading + "\n\n");
+}
+
+void ConsoleWindow::SetText(const std::string& text) {
+  if (!text.empty()) WriteAll(outputFd_, text + "\n\n");
 }
 
 void ConsoleWindow::FitClient(int width, int height) {

@@ -19,6 +19,8 @@ class ConsoleWindow : public DialogWindow {
   // line of its own, unless that heading was the last one this window
   // printed. An empty title prints nothing.
   void SetTitle(const std::string& title) override;
+  // Prints the text followed by an empty line (a notice window's texts).
+  void SetText(const std::string& text) override;
   void SetTopmost() override {}
   void SetBackground(const Colour&) override {}
   void FitClient(int width, int height) override;

@@ -1,8 +1,19 @@
-// Entry point of the Linux build of the installer.
+// Entry point of the Linux build of the installer: the Linux platform with
+// the console player, and the application on it.
+#include "app/messages.h"
+#include "platform/path.h"
 #include "platform/posix/posix_platform.h"
 #include "ui/application.h"
 
 int main() {
   platform::PosixPlatform posix;
+  // "cfg\Unattended.cfg" next to the program lets the player take every
+  // default when there is no terminal to ask.
+  const std::string folder = platform::DirectoryOf(posix.system.ExecutablePath());
+  platform::ConsoleOptions options;
+  options.unattended = posix.files.Exists(platform::JoinPath(folder, "cfg\\Unattended.cfg"));
+  // Ctrl-C is the window's close request: the running dialog decides.
+  options.onCloseRequest = [&posix] { posix.mainQueue.Post({app::WM_APP_CLOSE_DIALOG, 1, 0}); };
+  posix.movies = std::make_unique<platform::ConsoleMovieHost>(posix.mainQueue, options);
   return ui::RunApplication(posix.View());
 }

@@ -3,6 +3,10 @@
 #pragma once
 
 #include "platform/platform.h"
+#include <memory>
+
+#include "platform/posix/console_player.h"
+#include "platform/posix/console_window.h"
 #include "platform/posix/curl_http_client.h"
 #include "platform/posix/device_identity_posix.h"
 #include "platform/posix/posix_dialogs.h"
@@ -16,6 +20,7 @@
 namespace platform {
 
 struct PosixPlatform {
+  MessageQueue mainQueue;  // the main thread's queue
   PosixSystem system;
   PosixFileSystem files;
   CurlHttpClient http;
@@ -25,6 +30,9 @@ struct PosixPlatform {
   PosixProcesses processes;
   PosixDeviceIdentitySources identity;
   PosixShortcuts shortcuts;
+  ConsoleWindowFactory windows;
+  // The movie player: the console player unless a caller set another.
+  std::unique_ptr<MovieHost> movies;
 
   Platform View() {
     Platform view;
@@ -37,6 +45,9 @@ struct PosixPlatform {
     view.processes = &processes;
     view.identity = &identity;
     view.shortcuts = &shortcuts;
+    view.windows = &windows;
+    view.movies = movies.get();
+    view.mainQueue = &mainQueue;
     return view;
   }
 };
