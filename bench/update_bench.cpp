@@ -273,8 +273,8 @@ int Install(const InstallOptions& options) {
     std::fprintf(stderr, "update_bench: %s\n", wrong.c_str());
     return 1;
   }
-  std::printf("download_seconds=%.6f apply_seconds=%.6f files=%" PRIu64 " bytes=%" PRIu64 "\n",
-              times.downloadSeconds, times.applySeconds, count, bytes);
+  std::printf("download_seconds=%.6f apply_seconds=%.6f files=%" PRIu64 " bytes=%" PRIu64 "\n", times.downloadSeconds,
+              times.applySeconds, count, bytes);
   return 0;
 }
 

@@ -220,8 +220,8 @@ class MoveTreeTest : public ShellPosixTest {
     std::map<std::string, std::string> entries;
     std::function<void(const std::string&)> walk = [&](const std::string& relative) {
       for (const auto& item : std::filesystem::directory_iterator(root + "/" + relative)) {
-        const std::string name = relative.empty() ? item.path().filename().string()
-                                                  : relative + "/" + item.path().filename().string();
+        const std::string name =
+            relative.empty() ? item.path().filename().string() : relative + "/" + item.path().filename().string();
         struct stat st;
         ASSERT_EQ(0, lstat(item.path().c_str(), &st)) << name;
         std::string text = std::to_string(st.st_mode & 07777) + " ";
