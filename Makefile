@@ -8,11 +8,11 @@ WERROR ?= OFF
 
 PACKAGES := build-essential cmake pkg-config libgtest-dev libgmock-dev \
             libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl curl \
-            nlohmann-json3-dev
+            nlohmann-json3-dev python3
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test asan tsan clean bench
+.PHONY: all deps configure build test demo asan tsan clean bench
 
 all: build
 
@@ -51,6 +51,11 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# The main job: an installation from the bundled reference server on
+# loopback into a temporary folder, then the Reinstall/Play run.
+demo: build
+	tools/demo/demo.sh $(BUILD)
 
 # Sanitizer runs of the whole suite (their own build folders).
 asan tsan: deps
