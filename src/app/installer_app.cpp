@@ -35,8 +35,13 @@ bool ContainsNoCase(std::string_view text, std::string_view part) {
 
 }  // namespace
 
-CInstallerApp::CInstallerApp(const platform::Platform& platform)
+BuiltInEndpoints BuiltInEndpoints::FromBuild() {
+  return {build_config::kSecureHost, build_config::kSecurePort, build_config::kHelpUrl};
+}
+
+CInstallerApp::CInstallerApp(const platform::Platform& platform, const BuiltInEndpoints& endpoints)
     : platform_(platform),
+      endpoints_(endpoints),
       mainQueue_(platform.mainQueue ? platform.mainQueue : &ownQueue_),
       reports_(std::make_unique<net::Reports>(platform_, *this)) {
   theApp = this;
@@ -85,9 +90,9 @@ void CInstallerApp::TakeStartupValues() {
   affiliate = ReadStampedValue(StampedSlot::Affiliate);
   affiliateSub = ReadStampedValue(StampedSlot::AffiliateSub);
   param1 = ReadStampedValue(StampedSlot::Param1);
-  serverHost = build_config::kSecureHost;
-  serverPort = build_config::kSecurePort;
-  helpUrl = build_config::kHelpUrl;
+  serverHost = endpoints_.secureHost;
+  serverPort = endpoints_.securePort;
+  helpUrl = endpoints_.helpUrl;
   clientPrefix = launcherFile.str();
   launcherFile.Append(".exe");
   appRegKey = "Software\\" + appName.str();

@@ -63,11 +63,22 @@ inline constexpr int32_t kStepInitDialog = 10;
 inline constexpr int32_t kStepLicence = 70;
 inline constexpr int32_t kStepFinished = 100;
 
+// The operator's endpoints the program is built with. A program built for
+// an operator keeps the defaults; a test may point them at its own server.
+struct BuiltInEndpoints {
+  std::string secureHost;
+  int32_t securePort = 0;
+  std::string helpUrl;
+
+  static BuiltInEndpoints FromBuild();
+};
+
 class CInstallerApp : public net::ReportSession {
  public:
   // Registers this object as the process's application (TheApp()).
   // `platform` is not owned and must outlive the object.
-  explicit CInstallerApp(const platform::Platform& platform);
+  explicit CInstallerApp(const platform::Platform& platform,
+                         const BuiltInEndpoints& endpoints = BuiltInEndpoints::FromBuild());
   // Waits for the report threads still sending.
   ~CInstallerApp() override;
   CInstallerApp(const CInstallerApp&) = delete;
@@ -181,6 +192,7 @@ class CInstallerApp : public net::ReportSession {
   void QuitHandshakeStep();
 
   platform::Platform platform_;
+  BuiltInEndpoints endpoints_;
   platform::MessageQueue ownQueue_;     // used when the platform brings none
   platform::MessageQueue* mainQueue_;
   mutable std::mutex errorDetailLock_;

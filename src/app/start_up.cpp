@@ -21,7 +21,7 @@ bool CInstallerApp::InitInstance(StartupSteps& steps) {
   const bool none = FindInstallation(proposal);
   // The server address (with its extra CA) before any exchange, the player
   // set-up download included.
-  serverAddress = net::LoadServerAddress(platform_);
+  serverAddress = net::LoadServerAddress(platform_, endpoints_.secureHost, endpoints_.securePort);
   if (none) {
     removeOnFailure = false;
     if (steps.EnsureFlashPlayer() != 0) return true;

@@ -35,8 +35,8 @@ class StartupUi : public app::StartupSteps {
 
 }  // namespace
 
-int RunApplication(const platform::Platform& platform) {
-  app::CInstallerApp application(platform);
+int RunApplication(const platform::Platform& platform, const app::BuiltInEndpoints& endpoints) {
+  app::CInstallerApp application(platform, endpoints);
   finish::FinishActions actions(application);
   application.SetActions(&actions);
   InstallWebPixels(application);

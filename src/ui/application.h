@@ -4,10 +4,12 @@
 // code (0). Main thread.
 #pragma once
 
+#include "app/installer_app.h"
 #include "platform/platform.h"
 
 namespace ui {
 
-int RunApplication(const platform::Platform& platform);
+int RunApplication(const platform::Platform& platform,
+                   const app::BuiltInEndpoints& endpoints = app::BuiltInEndpoints::FromBuild());
 
 }  // namespace ui

@@ -1,0 +1,314 @@
+// The real installer program against the reference server: a fresh
+// installation, the second run, and the ways a session can fail.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app/settings_record.h"
+#include "platform/posix/posix_file_system.h"
+#include "support/refserver.h"
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ReadFile;
+using testing_support::RefServer;
+using testing_support::RefServerOptions;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+constexpr const char* kInstallScript = R"(version 0xA0000
+on load DlgUpdater.qrx: InitPreloader 640~480
+on load DlgUpdater.qrx: InitDialog 640~480
+on play: Ready
+on InstallDir: SetLang de
+on InstallDir: Install $funcParm~2
+on SetLA: AcceptLA
+)";
+
+struct RunResult {
+  int exitCode = -1;
+  double seconds = 0;
+  std::string out, err;
+  std::vector<std::string> record;
+};
+
+// One user's machine: a home folder (with a space in its path, as many are)
+// and the downloaded program with its server override next to it.
+class InstallerMachine {
+ public:
+  explicit InstallerMachine(const RefServer& server) : server_(server) {
+    home_ = root_ / "home of ann";
+    download_ = root_ / "download";
+    fs::create_directories(home_);
+    fs::create_directories(download_ + "/cfg");
+    fs::copy_file(std::string(WEBSETUP_BIN_DIR) + "/websetup_e2e", download_ + "/websetup_e2e");
+    WriteFile(download_ + "/cfg/Updater.cfg", "~ip=localhost~srvl=UpdateServlet~po=" +
+                                                  std::to_string(server.httpsPort()) + "~ca=" + server.caFile());
+  }
+
+  std::string InstallDir() const { return home_ + "/.local/share/Quorix"; }
+  const std::string& Home() const { return home_; }
+
+  RunResult Run(const std::string& script, int timeoutSeconds = 60) {
+    const std::string scriptPath = root_ / ("script" + std::to_string(++runs_) + ".txt");
+    const std::string recordPath = root_ / ("record" + std::to_string(runs_) + ".txt");
+    const std::string outPath = root_ / ("out" + std::to_string(runs_) + ".txt");
+    const std::string errPath = root_ / ("err" + std::to_string(runs_) + ".txt");
+    WriteFile(scriptPath, script);
+    const std::string program = download_ + "/websetup_e2e";
+    const std::string port = std::to_string(server_.httpsPort());
+    std::vector<std::string> args = {program, scriptPath, recordPath, port};
+    std::vector<std::string> env = {"HOME=" + home_,
+                                    "XDG_DATA_HOME=" + home_ + "/.local/share",
+                                    "XDG_CONFIG_HOME=" + home_ + "/.config",
+                                    "XDG_DESKTOP_DIR=" + home_ + "/Desktop",
+                                    "PATH=/usr/bin:/bin",
+                                    "no_proxy=localhost,127.0.0.1",
+                                    "WEBSETUP_SAMPLE_LOG=" + (root_ / "sample.log")};
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&actions, download_.c_str());
+    pid_t pid = -1;
+    const auto start = std::chrono::steady_clock::now();
+    RunResult result;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+      ADD_FAILURE() << "cannot start " << program;
+      return result;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    for (;;) {
+      if (waitpid(pid, &status, WNOHANG) == pid) break;
+      if (std::chrono::steady_clock::now() - start > std::chrono::seconds(timeoutSeconds)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        ADD_FAILURE() << "the installer did not end within " << timeoutSeconds << " s";
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
+    std::string line;
+    std::istringstream record(ReadFile(recordPath));
+    while (std::getline(record, line)) result.record.push_back(line);
+    return result;
+  }
+
+  std::string SampleLog() const { return ReadFile(root_ / "sample.log"); }
+
+ private:
+  const RefServer& server_;
+  TempDir root_;
+  std::string home_;
+  std::string download_;
+  int runs_ = 0;
+};
+
+RefServerOptions SampleClient() {
+  RefServerOptions options;
+  options.clientSet = testing_support::SampleClientDir() + "/client";
+  options.filesDir = testing_support::SampleClientDir();
+  return options;
+}
+
+int Count(const std::vector<testing_support::LoggedRequest>& requests, const std::string& path,
+          const std::string& field, const std::string& value) {
+  int n = 0;
+  for (const auto& r : requests) n += r.path == path && r.Field(field) == value;
+  return n;
+}
+
+// Lines of the record that start with `prefix`, in order.
+std::vector<std::string> Lines(const RunResult& run, const std::string& prefix) {
+  std::vector<std::string> lines;
+  for (const auto& line : run.record) {
+    if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST(InstallerEndToEnd, FreshInstallationThenPlay) {
+  RefServer server(SampleClient());
+  InstallerMachine machine(server);
+  const RunResult run = machine.Run(kInstallScript);
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  const std::string dir = machine.InstallDir();
+
+  // The files, the modules under their custom names, the updater as the launcher.
+  for (const char* file : {"QuorixSalon.exe", "QuorixWirex.dll", "QuorixTavrel.dll", "QuorixWebPane.exe",
+                           "Quorix.exe", "Uninstall.exe", "qrx/DlgMsg.qrx", "qrx/mcLang.qrx",
+                           "data/maps/map1.dat", "cfg/ovl.cfg"}) {
+    EXPECT_TRUE(fs::exists(dir + "/" + file)) << file;
+  }
+  EXPECT_FALSE(fs::exists(dir + "/Updater.exe"));
+  EXPECT_FALSE(fs::exists(dir + "/Update"));
+
+  // The registry store.
+  const std::string machineHive = ReadFile(machine.Home() + "/.local/share/websetup/registry-machine");
+  EXPECT_NE(machineHive.find("AppDirectory=" + dir + "\n"), std::string::npos) << machineHive;
+  EXPECT_NE(machineHive.find("DisplayName=Quorix"), std::string::npos) << machineHive;
+  EXPECT_NE(machineHive.find("UninstallString=" + dir + "/Uninstall.exe"), std::string::npos) << machineHive;
+
+  // The shortcuts.
+  const std::string desktop = ReadFile(machine.Home() + "/Desktop/Quorix.desktop");
+  EXPECT_NE(desktop.find("Quorix.exe"), std::string::npos) << desktop;
+  EXPECT_NE(desktop.find("Icon=" + dir + "/AppBig.ico"), std::string::npos) << desktop;
+  EXPECT_TRUE(fs::exists(machine.Home() + "/.local/share/applications/Quorix/Quorix.desktop"));
+  EXPECT_TRUE(fs::exists(machine.Home() + "/.local/share/applications/Quorix/Uninstall.desktop"));
+
+  // The settings record's identity fields.
+  platform::PosixFileSystem files;
+  app::SettingsRecord record(files);
+  ASSERT_FALSE(record.LoadFrom(dir));
+  EXPECT_EQ(record.GetLauncherFile(), "Quorix.exe");
+  EXPECT_EQ(record.GetClientPrefix(), "Quorix");
+
+  // The lobby started with the folder, a "~" for every space.
+  std::string folderArgument = dir;
+  for (char& c : folderArgument) c = c == ' ' ? '~' : c;
+  EXPECT_NE(machine.SampleLog().find(folderArgument), std::string::npos) << machine.SampleLog();
+
+  // The movie: the start variables in order before Play, the language chosen.
+  const auto sets = Lines(run, "set m_");
+  ASSERT_EQ(sets.size(), 5u) << ::testing::PrintToString(run.record);
+  EXPECT_EQ(sets[0], "set m_aName=Quorix");
+  EXPECT_EQ(sets[1], "set m_bIsInstaller=1");
+  EXPECT_EQ(sets[4].rfind("set m_dispatcherURL=", 0), 0u);
+
+  // One closing pixel (20) and one FINISH report, the language of the session.
+  const auto requests = server.Requests();
+  EXPECT_EQ(Count(requests, "/servlet/PixelServlet", "ac", "20"), 1);
+  EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "txt", "FINISH"), 1);
+  EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "langID", "de"), 1);
+  for (const auto& r : requests) {
+    if (r.Field("txt") == "FINISH") EXPECT_EQ(r.Field("ier"), "100");
+  }
+
+  // The second run offers Reinstall or Play; Play starts the launcher.
+  const RunResult again = machine.Run(R"(on load DlgMsg.qrx: Ready 400~240
+on Msg=ReInstall~Quorix~Play: Play
+)");
+  EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
+  EXPECT_EQ(Lines(again, "movie ").size(), 1u);
+  EXPECT_NE(Lines(again, "movie ").at(0).find("/qrx/DlgMsg.qrx?m_Lang="), std::string::npos);
+  // The launcher (the renamed updater) leaves its mark in the installation.
+  for (int i = 0; i < 200 && !fs::exists(dir + "/launcher-started.txt"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_TRUE(fs::exists(dir + "/launcher-started.txt")) << machine.SampleLog();
+}
+
+// The program ends only after the closing pixel: a pixel host that answers
+// late keeps it waiting, and the pixel still arrives.
+TEST(InstallerEndToEnd, ExitWaitsForTheClosingPixel) {
+  RefServer server(SampleClient());
+  server.Misbehave("stall", "/servlet/PixelServlet", 1, "21", 2);
+  InstallerMachine machine(server);
+  const RunResult run = machine.Run(R"(on load DlgUpdater.qrx: InitDialog 640~480
+on play: Ready
+on InstallDir: Decline
+)");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_GE(run.seconds, 2.0);
+  const auto requests = server.Requests();
+  EXPECT_EQ(Count(requests, "/servlet/PixelServlet", "ac", "21"), 1);
+  EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "txt", "FINISH"), 1);
+  for (const auto& r : requests) {
+    if (r.Field("txt") == "FINISH") EXPECT_EQ(r.Field("ier"), "51");
+  }
+  EXPECT_FALSE(fs::exists(machine.InstallDir()));
+  EXPECT_EQ(run.err.find("An error has occurred"), std::string::npos) << "Decline shows no error box";
+}
+
+struct FailureCase {
+  const char* name;
+  std::function<void(RefServer&)> arm;
+  const char* script;
+  const char* finalCode;
+  const char* box;  // text the error box shows (on standard error without a terminal)
+};
+
+class InstallerFailureTest : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(InstallerFailureTest, EndsWithItsCodeBoxAndNoInstallation) {
+  const FailureCase& c = GetParam();
+  RefServer server(SampleClient());
+  c.arm(server);
+  InstallerMachine machine(server);
+  const RunResult run = machine.Run(c.script);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.err.find(c.box), std::string::npos) << run.err;
+  const auto requests = server.Requests();
+  EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "txt", "FINISH"), 1);
+  for (const auto& r : requests) {
+    if (r.Field("txt") == "FINISH") EXPECT_EQ(r.Field("ier"), c.finalCode);
+  }
+  EXPECT_FALSE(fs::exists(machine.InstallDir() + "/QuorixSalon.exe"));
+  EXPECT_FALSE(fs::exists(machine.Home() + "/Desktop/Quorix.desktop"));
+  const std::string hive = ReadFile(machine.Home() + "/.local/share/websetup/registry-machine");
+  EXPECT_EQ(hive.find("AppDirectory"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, InstallerFailureTest,
+    ::testing::Values(
+        FailureCase{"InitialPostHtmlPage", [](RefServer& s) { s.Misbehave("html", "/servlet/UpdateServlet", 1, "10"); },
+                    kInstallScript, "1", "Communication with the server failed"},
+        FailureCase{"InitialPostWrongCode", [](RefServer& s) { s.Misbehave("badac", "/servlet/UpdateServlet", 1, "10"); },
+                    kInstallScript, "1", "Invalid return code from the server on initial post.  ac=99"},
+        FailureCase{"FileListDropped", [](RefServer& s) { s.Misbehave("close", "/servlet/UpdateServlet", 2, "11"); },
+                    kInstallScript, "20", "Communication with the server failed"},
+        FailureCase{"FileMissing", [](RefServer& s) { s.Misbehave("404", "/files/client/Salon.exe", 100); },
+                    kInstallScript, "23", "File Download failed"},
+        FailureCase{"EndOfProcessRejected",
+                    [](RefServer& s) { s.Misbehave("badac", "/servlet/UpdateServlet", 1, "15"); }, kInstallScript,
+                    "22", "Unknown action code returned from server while sending end process"},
+        FailureCase{"MovieError", [](RefServer&) {},
+                    R"(on load DlgUpdater.qrx: InitDialog 640~480
+on play: Ready
+on InstallDir: error
+on InstallDir: Error
+)",
+                    "90", "Communication with the server failed"}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// A folder that holds someone's files keeps them: the installation goes
+// into a folder of its own inside it.
+TEST(InstallerEndToEnd, ChosenFolderWithFilesKeepsThem) {
+  RefServer server(SampleClient());
+  InstallerMachine machine(server);
+  const std::string chosen = machine.Home() + "/Games";
+  WriteFile(chosen + "/save.dat", "progress of years");
+  const RunResult run = machine.Run(std::string(R"(on load DlgUpdater.qrx: InitDialog 640~480
+on play: Ready
+on InstallDir: SetLang en
+on InstallDir: Install )") + chosen + "\non SetLA: AcceptLA\n");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadFile(chosen + "/save.dat"), "progress of years");
+  EXPECT_TRUE(fs::exists(chosen + "/Quorix/QuorixSalon.exe"));
+}
+
+}  // namespace
