@@ -28,22 +28,6 @@ constexpr auto kGatherWait = std::chrono::milliseconds(200);
 // Longest single wait for socket activity; the clocks are checked after it.
 constexpr auto kLongestPoll = std::chrono::milliseconds(1000);
 
-// Bytes that cannot stand in a URL (spaces, controls, bytes above 0x7e) are
-// percent-encoded; the rest of the address goes out as the list gave it.
-std::string EscapeUrl(const std::string& url) {
-  std::string out;
-  for (unsigned char c : url) {
-    if (c <= 0x20 || c >= 0x7f) {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-      out += escaped;
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  return out;
-}
-
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
   return strncasecmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
 }
@@ -86,7 +70,7 @@ class Transfer {
     if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://")) {
       return Refuse("not an http or https address: " + url, error);
     }
-    url_ = EscapeUrl(url);
+    url_ = EscapeUnsafeUrlBytes(url);
     // From a secure address only secure redirects are followed.
     const char* redirectProtocols = StartsWithNoCase(url, "https://") ? "https" : "http,https";
     CURLcode code = curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
@@ -408,6 +392,20 @@ class CurlDownloadSession : public HttpDownloadSession {
 
 std::unique_ptr<HttpDownloadSession> NewCurlDownloadSession(const CurlDownloadSettings& settings) {
   return std::make_unique<CurlDownloadSession>(settings);
+}
+
+std::string EscapeUnsafeUrlBytes(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c <= 0x20 || c >= 0x7f) {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+      out += escaped;
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
 }
 
 }  // namespace platform

@@ -28,6 +28,11 @@
 
 namespace platform {
 
+// `text` with every byte that cannot stand in a URL or request line
+// (spaces, controls, bytes above 0x7e) percent-encoded; everything else as it
+// stands. Shared by posts and downloads.
+std::string EscapeUnsafeUrlBytes(const std::string& text);
+
 inline constexpr long kMaxDownloadRedirects = 5;
 
 struct CurlDownloadSettings {

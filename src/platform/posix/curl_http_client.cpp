@@ -46,18 +46,8 @@ std::string DefaultCaFolder() {
 // Bytes that cannot stand in a request line are sent percent-encoded; every
 // other byte of the object name goes out as it stands.
 std::string RequestTarget(const std::string& objectName) {
-  std::string target;
-  if (objectName.empty() || objectName.front() != '/') target.push_back('/');
-  for (unsigned char c : objectName) {
-    if (c <= 0x20 || c >= 0x7f) {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-      target += escaped;
-    } else {
-      target.push_back(static_cast<char>(c));
-    }
-  }
-  return target;
+  const bool rooted = !objectName.empty() && objectName.front() == '/';
+  return (rooted ? "" : "/") + EscapeUnsafeUrlBytes(objectName);
 }
 
 std::string Url(const HttpPostRequest& request) {
