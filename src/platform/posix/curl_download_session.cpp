@@ -25,6 +25,7 @@ constexpr size_t kPauseAt = 512 * 1024;
 // Bytes that have waited this long are handed out even when they do not
 // fill the caller's buffer.
 constexpr auto kGatherWait = std::chrono::milliseconds(200);
+constexpr long kReceiveBufferBytes = 256 * 1024;
 // Longest single wait for socket activity; the clocks are checked after it.
 constexpr auto kLongestPoll = std::chrono::milliseconds(1000);
 
@@ -150,6 +151,9 @@ class Transfer {
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_HTTPGET, 1L);
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    // Large receive buffers: fewer, larger reads from the socket on big
+    // files (the default 16 KiB costs a system call and a poll per 16 KiB).
+    set(CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     set(CURLOPT_HTTPHEADER, headers_);
     if (!settings_.agent.empty()) set(CURLOPT_USERAGENT, settings_.agent.c_str());
     set(CURLOPT_FOLLOWLOCATION, 1L);
