@@ -204,7 +204,9 @@ TEST(InstallerEndToEnd, FreshInstallationThenPlay) {
   EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "txt", "FINISH"), 1);
   EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "langID", "de"), 1);
   for (const auto& r : requests) {
-    if (r.Field("txt") == "FINISH") EXPECT_EQ(r.Field("ier"), "100");
+    if (r.Field("txt") == "FINISH") {
+      EXPECT_EQ(r.Field("ier"), "100");
+    }
   }
 
   // The second run offers Reinstall or Play; Play starts the launcher.
@@ -237,7 +239,9 @@ on InstallDir: Decline
   EXPECT_EQ(Count(requests, "/servlet/PixelServlet", "ac", "21"), 1);
   EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "txt", "FINISH"), 1);
   for (const auto& r : requests) {
-    if (r.Field("txt") == "FINISH") EXPECT_EQ(r.Field("ier"), "51");
+    if (r.Field("txt") == "FINISH") {
+      EXPECT_EQ(r.Field("ier"), "51");
+    }
   }
   EXPECT_FALSE(fs::exists(machine.InstallDir()));
   EXPECT_EQ(run.err.find("An error has occurred"), std::string::npos) << "Decline shows no error box";
@@ -264,7 +268,9 @@ TEST_P(InstallerFailureTest, EndsWithItsCodeBoxAndNoInstallation) {
   const auto requests = server.Requests();
   EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "txt", "FINISH"), 1);
   for (const auto& r : requests) {
-    if (r.Field("txt") == "FINISH") EXPECT_EQ(r.Field("ier"), c.finalCode);
+    if (r.Field("txt") == "FINISH") {
+      EXPECT_EQ(r.Field("ier"), c.finalCode);
+    }
   }
   EXPECT_FALSE(fs::exists(machine.InstallDir() + "/QuorixSalon.exe"));
   EXPECT_FALSE(fs::exists(machine.Home() + "/Desktop/Quorix.desktop"));
