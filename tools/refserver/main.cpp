@@ -127,7 +127,9 @@ int main(int argc, char** argv) {
     sigwait(&stopSignals, &received);
     server.Stop();
   });
-  signalWaiter.detach();
   server.Run();
+  // Run ends only through Stop, which the waiter called: let it finish with
+  // the server before the server goes away.
+  signalWaiter.join();
   return 0;
 }
