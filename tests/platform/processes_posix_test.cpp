@@ -235,12 +235,29 @@ TEST_F(ProcessesPosixTest, EndedButUncollectedProcessesAreLeftOut) {
   ASSERT_EQ(pid, waitpid(pid, nullptr, 0));
 }
 
-TEST_F(ProcessesPosixTest, TerminateRefusesGroupsAndWindowsAreNeverFound) {
+TEST_F(ProcessesPosixTest, TerminateRefusesProcessGroups) {
   // 0 and -1 would signal whole process groups: refused.
   EXPECT_FALSE(processes_.Terminate(0, 0));
   EXPECT_FALSE(processes_.Terminate(-1, 0));
-  EXPECT_FALSE(processes_.FindTopLevelWindow("Salon.exe"));
-  EXPECT_FALSE(processes_.BringTopLevelWindowToFront("Salon.exe"));
+}
+
+// Without windows on a terminal, a running program stands for its window.
+TEST_F(ProcessesPosixTest, RunningProgramCountsAsItsWindow) {
+  const std::string name = "Qw" + std::to_string(getpid()) + "Salon.exe";  // no other test's process
+  EXPECT_FALSE(processes_.FindTopLevelWindow(name));
+  const pid_t pid = StartSleeper(name, name);
+  ASSERT_GT(pid, 0);
+  bool found = false;
+  for (int i = 0; i < 500 && !found; ++i) {
+    found = processes_.FindTopLevelWindow("Salon.exe") && processes_.FindTopLevelWindow(name);
+    if (!found) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(found);
+  EXPECT_TRUE(processes_.BringTopLevelWindowToFront(name));
+  EXPECT_FALSE(processes_.FindTopLevelWindow(name + "x"));  // the name must be contained exactly
+  ASSERT_TRUE(processes_.Terminate(pid, 0));
+  ASSERT_EQ(pid, waitpid(pid, nullptr, 0));
+  EXPECT_FALSE(processes_.FindTopLevelWindow(name));
 }
 
 }  // namespace

@@ -249,8 +249,21 @@ int PosixProcesses::RunProgram(const std::string& directory, const std::string& 
   return static_cast<int>(WaitForChild(pid, waitLimitMs_.load()));
 }
 
-bool PosixProcesses::FindTopLevelWindow(const std::string& /*programName*/) { return false; }
+// A terminal program has no window to look for: a running process of the
+// program stands for it, so that "Play" never starts a second client.
+bool PosixProcesses::FindTopLevelWindow(const std::string& programName) {
+  if (programName.empty()) return false;
+  const int self = CurrentProcessId();
+  for (const ProcessInfo& process : Snapshot()) {
+    if (process.pid != self && process.exeName.find(programName) != std::string::npos) return true;
+  }
+  return false;
+}
 
-bool PosixProcesses::BringTopLevelWindowToFront(const std::string& /*programName*/) { return false; }
+// Nothing can be raised on a terminal; the running client is found all the
+// same.
+bool PosixProcesses::BringTopLevelWindowToFront(const std::string& programName) {
+  return FindTopLevelWindow(programName);
+}
 
 }  // namespace platform

@@ -37,7 +37,9 @@ class PosixProcesses : public Processes {
   bool Terminate(int pid, int exitCode) override;
   int RunProgram(const std::string& directory, const std::string& file, const std::optional<std::string>& argument,
                  bool show, bool wait) override;
-  // There is no window list on a terminal: always false.
+  // There is no window list on a terminal: a running process (other than
+  // this one) whose name contains `programName` counts as the program's
+  // window. Bringing it forward has nothing to raise and answers the same.
   bool FindTopLevelWindow(const std::string& programName) override;
   bool BringTopLevelWindowToFront(const std::string& programName) override;
 
