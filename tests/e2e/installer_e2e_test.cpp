@@ -58,6 +58,7 @@ class InstallerMachine {
   }
 
   std::string InstallDir() const { return home_ + "/.local/share/Quorix"; }
+  const std::string& DownloadFolder() const { return download_; }
   const std::string& Home() const { return home_; }
 
   RunResult Run(const std::string& script, int timeoutSeconds = 60) {
@@ -132,6 +133,14 @@ RefServerOptions SampleClient() {
   options.clientSet = testing_support::SampleClientDir() + "/client";
   options.filesDir = testing_support::SampleClientDir();
   return options;
+}
+
+// The FINISH report of a session: its final code and first parameter.
+std::pair<std::string, std::string> Finish(const std::vector<testing_support::LoggedRequest>& requests) {
+  for (const auto& r : requests) {
+    if (r.Field("txt") == "FINISH") return {r.Field("ier"), r.Field("parm1")};
+  }
+  return {"<none>", ""};
 }
 
 int Count(const std::vector<testing_support::LoggedRequest>& requests, const std::string& path,
@@ -223,6 +232,95 @@ on Msg=ReInstall~Quorix~Play: Play
   EXPECT_TRUE(fs::exists(dir + "/launcher-started.txt")) << machine.SampleLog();
 }
 
+// A second run while the client runs brings it forward and starts
+// nothing; "ReInstall" takes the old installation away and installs again,
+// keeping the user's name.
+TEST(InstallerEndToEnd, SecondRunWithARunningClientAndReinstall) {
+  RefServer server(SampleClient());
+  InstallerMachine machine(server);
+  ASSERT_EQ(machine.Run(kInstallScript).exitCode, 0);
+  const std::string dir = machine.InstallDir();
+  {
+    platform::PosixFileSystem files;
+    fs::current_path(dir);
+    app::SettingsRecord record(files);
+    record.Load();
+    record.SetUserName("ann_the_brave");
+    fs::current_path("/");
+  }
+  fs::remove(dir + "/launcher-started.txt");
+
+  // The client is running: Play starts nothing.
+  TempDir clientFolder;
+  fs::copy_file("/bin/sleep", clientFolder / "QuorixSalon.exe");
+  pid_t client = -1;
+  std::string program = clientFolder / "QuorixSalon.exe";
+  char* clientArgv[] = {program.data(), const_cast<char*>("30"), nullptr};
+  ASSERT_EQ(posix_spawn(&client, program.c_str(), nullptr, nullptr, clientArgv, environ), 0);
+  const RunResult play = machine.Run(R"(on load DlgMsg.qrx: Ready 400~240
+on Msg: Play
+)");
+  EXPECT_EQ(play.exitCode, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(fs::exists(dir + "/launcher-started.txt")) << "a second client was started";
+  kill(client, SIGKILL);
+  waitpid(client, nullptr, 0);
+
+  // ReInstall: the movie of the installation, then the installer movie.
+  const RunResult reinstall = machine.Run(std::string(R"(on load DlgMsg.qrx: Ready 400~240
+on Msg: ReInstall
+)") + kInstallScript);
+  EXPECT_EQ(reinstall.exitCode, 0) << reinstall.err;
+  EXPECT_EQ(Lines(reinstall, "movie ").size(), 2u) << ::testing::PrintToString(reinstall.record);
+  platform::PosixFileSystem files;
+  app::SettingsRecord record(files);
+  ASSERT_FALSE(record.LoadFrom(dir));
+  EXPECT_EQ(record.GetUserName(), "ann_the_brave");
+  EXPECT_TRUE(fs::exists(dir + "/QuorixSalon.exe"));
+}
+
+// The session start: a server that closes the connection is failure A with
+// rc=3; a server that cannot be reached at all still gets its closing pixel
+// sent and the program ends; an answer with another action code is
+// failure B.
+TEST(InstallerEndToEnd, SessionStartFailures) {
+  {
+    RefServer server(SampleClient());
+    server.Misbehave("close", "/servlet/UpdateServlet", 2, "10");
+    InstallerMachine machine(server);
+    const RunResult run = machine.Run(kInstallScript);
+    EXPECT_EQ(run.exitCode, 0);
+    const auto finish = Finish(server.Requests());
+    EXPECT_EQ(finish.first, "1");
+    EXPECT_EQ(finish.second, "ERROR: Return from the server on initial post failed.  rc=3");
+    EXPECT_NE(run.err.find("Communication with the server failed"), std::string::npos) << run.err;
+  }
+  {
+    testing_support::TempDir replies;
+    WriteFile(replies / "replies.txt", "ac=10 ~ac=11~url=x\n");
+    RefServerOptions options = SampleClient();
+    options.replySet = replies / "replies.txt";
+    RefServer server(options);
+    InstallerMachine machine(server);
+    const RunResult run = machine.Run(kInstallScript);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(Finish(server.Requests()).second, "ERROR: Invalid return code from the server on initial post.  ac=11");
+    EXPECT_TRUE(Lines(run, "movie ").empty());
+  }
+  {
+    RefServer server(SampleClient());
+    InstallerMachine machine(server);
+    // The update server named next to the program is not there; the pixel
+    // host (the test's server) is.
+    WriteFile(machine.DownloadFolder() + "/cfg/Updater.cfg",
+              "~ip=127.0.0.1~srvl=UpdateServlet~po=1~ca=" + server.caFile());
+    const RunResult run = machine.Run(kInstallScript, 30);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.err.find("Communication with the server failed"), std::string::npos) << run.err;
+    EXPECT_EQ(Count(server.Requests(), "/servlet/PixelServlet", "ac", "21"), 1);
+  }
+}
+
 // The program ends only after the closing pixel: a pixel host that answers
 // late keeps it waiting, and the pixel still arrives.
 TEST(InstallerEndToEnd, ExitWaitsForTheClosingPixel) {
@@ -272,7 +370,7 @@ TEST_P(InstallerFailureTest, EndsWithItsCodeBoxAndNoInstallation) {
       EXPECT_EQ(r.Field("ier"), c.finalCode);
     }
   }
-  EXPECT_FALSE(fs::exists(machine.InstallDir() + "/QuorixSalon.exe"));
+  EXPECT_FALSE(fs::exists(machine.InstallDir())) << "the half-made installation stays";
   EXPECT_FALSE(fs::exists(machine.Home() + "/Desktop/Quorix.desktop"));
   const std::string hive = ReadFile(machine.Home() + "/.local/share/websetup/registry-machine");
   EXPECT_EQ(hive.find("AppDirectory"), std::string::npos);
