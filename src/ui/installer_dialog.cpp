@@ -254,6 +254,10 @@ void CInstallerDlg::OnCloseRequest(bool ask) {
     app_.Reports().FinishReport(kFinalUserExit, false);
   }
   StopWorker();
+  // A user who leaves during the installation is left with nothing of it:
+  // the folder this session prepared goes (a finished installation closes
+  // without the question and stays).
+  if (ask && app_.removeOnFailure) app::RemoveInstallation(app_, app_.installDir.str(), app_.appName.str());
   window_->Hide();
   app_.PostToMainThread(app::WM_APP_DIALOG_CLOSED);
 }

@@ -181,6 +181,32 @@ TEST_F(InstallerDialogTest, ExitQuestionNoKeepsTheSessionYesEndsIt) {
   EXPECT_EQ(result, 0);
 }
 
+// The user leaves while the files are being fetched: the folder this
+// session prepared is taken away again.
+TEST_F(InstallerDialogTest, LeavingDuringTheInstallationLeavesNothingBehind) {
+  class LeaveOnFileList : public fakes::FakeHttpClient {
+   public:
+    platform::MessageQueue** queue = nullptr;
+    std::unique_ptr<platform::HttpStream> Post(const platform::HttpPostRequest& request) override {
+      if (request.body.rfind("ac=11&", 0) == 0) (*queue)->Post({app::WM_APP_CLOSE_DIALOG, 1, 0});
+      return FakeHttpClient::Post(request);
+    }
+  };
+  LeaveOnFileList leaving;
+  leaving.script = {fakes::Chunk(kSessionReply)};
+  // RunDialog makes the session's queue: the client finds it through the
+  // platform context.
+  leaving.queue = &platform.mainQueue;
+  platform.http = &leaving;
+  dialogs.answer = platform::BoxAnswer::Yes;
+  const std::string folder = root / "Quorix";
+  RunDialog("on load DlgUpdater.qrx: Install " + folder + "\n");
+  EXPECT_EQ(application->stats.finalCode.load(), kFinalUserExit);
+  bool removed = false;
+  for (const auto& call : shell.Deletes()) removed = removed || (call.path == folder && !call.contentsOnly);
+  EXPECT_TRUE(removed) << "the prepared folder was not taken away";
+}
+
 TEST_F(InstallerDialogTest, SessionStartFailureEndsBeforeAnyMovie) {
   http.script = {fakes::Chunk("~ac=11")};
   const auto record = RunDialog("on load DlgUpdater.qrx: InitDialog 640~480\n");
