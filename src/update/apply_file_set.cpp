@@ -61,7 +61,7 @@ int CUpdateVersionFiles::ApplyFileSet(std::string& reply) {
 
     // 4. One download session for the whole run.
     std::unique_ptr<platform::HttpDownloadSession> session =
-        platform_.http->OpenSession(app_.appName.str(), platform::HttpTimeouts{});
+        platform_.http->OpenSession(app_.appName.str(), config_.timeouts);
     app_.SetStep(kStepSessionOpen);
     CallMovie("Performing", config_.runMode == kRunModeInstall ? "Install" : "Update");
     app_.stats.tDL = platform_.system->TickCount();

@@ -91,13 +91,21 @@ enum FinalCode : int32_t {
 // The byte count as the movie shows it: "005b", "001k", "2.5M".
 std::string FormatSize(uint32_t bytes);
 
-// The eight values the dialog hands the worker before it starts.
+// The eight values the dialog hands the worker before it starts, and the
+// limits of its downloads.
 struct WorkerConfig {
+  WorkerConfig() = default;
+  WorkerConfig(int mode, app::CInstallerApp* application, DialogLink* link, int32_t flashInstalled,
+               int32_t flashVersion)
+      : runMode(mode), app(application), dialog(link), fli(flashInstalled), flv(flashVersion) {}
+
   int runMode = kRunModeInstall;
   app::CInstallerApp* app = nullptr;  // not owned
   DialogLink* dialog = nullptr;       // not owned
   int32_t fli = 0;                    // the application's flashInstalled
   int32_t flv = 0;                    // the application's flashVersion
+  // Limits of the run's file downloads; tests shorten them.
+  platform::HttpTimeouts timeouts;
 };
 
 // Wall-clock durations of the last run's two heavy parts: the download of
