@@ -20,18 +20,77 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Unread data held before the transfer pauses; a read asking for more raises
-// the bound to its own capacity.
-constexpr size_t kPauseAt = 512 * 1024;
+// the bound to its own capacity. Each pause stops the socket being read
+// and costs libcurl a copy of the rest of its receive buffer, so the bound
+// is a few receive buffers: on a fast link the transfer then pauses about
+// once a megabyte, and the server keeps sending while the reader catches up.
+constexpr size_t kPauseAt = 1024 * 1024;
 // Bytes that have waited this long are handed out even when they do not
 // fill the caller's buffer.
 constexpr auto kGatherWait = std::chrono::milliseconds(200);
-constexpr long kReceiveBufferBytes = 256 * 1024;
+// libcurl's largest receive buffer: on a fast link one system call fetches
+// up to half a megabyte.
+constexpr long kReceiveBufferBytes = 512 * 1024;
 // Longest single wait for socket activity; the clocks are checked after it.
 constexpr auto kLongestPoll = std::chrono::milliseconds(1000);
 
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
   return strncasecmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
 }
+
+// The received bytes the caller has not read yet, first in first out. A
+// ring: taking bytes out never moves the rest. The storage is made on the
+// first delivery with room for the pause bound and one whole receive buffer
+// on top (what arrives before the pause takes hold), and serves every later
+// file of the session; it grows only for a read larger than the bound.
+class PendingBytes {
+ public:
+  explicit PendingBytes(size_t firstCapacity) : firstCapacity_(firstCapacity) {}
+
+  size_t size() const { return size_; }
+
+  void Append(const char* data, size_t length) {
+    if (length == 0) return;
+    if (size_ + length > ring_.size()) Grow(size_ + length);
+    const size_t tail = (head_ + size_) % ring_.size();
+    const size_t first = std::min(length, ring_.size() - tail);
+    std::memcpy(ring_.data() + tail, data, first);
+    std::memcpy(ring_.data(), data + first, length - first);
+    size_ += length;
+  }
+
+  // Moves up to `capacity` bytes into `buffer`; returns how many.
+  size_t Take(char* buffer, size_t capacity) {
+    const size_t n = std::min(capacity, size_);
+    if (n == 0) return 0;
+    const size_t first = std::min(n, ring_.size() - head_);
+    std::memcpy(buffer, ring_.data() + head_, first);
+    std::memcpy(buffer + first, ring_.data(), n - first);
+    size_ -= n;
+    head_ = size_ == 0 ? 0 : (head_ + n) % ring_.size();
+    return n;
+  }
+
+  void Clear() {
+    head_ = 0;
+    size_ = 0;
+  }
+
+ private:
+  void Grow(size_t needed) {
+    std::vector<char> larger(std::max({needed, 2 * ring_.size(), firstCapacity_}));
+    const size_t held = size_;
+    Take(larger.data(), held);
+    ring_.swap(larger);
+    head_ = 0;
+    size_ = held;
+  }
+
+  const size_t firstCapacity_;
+  std::vector<char> ring_;
+  size_t head_ = 0;
+  size_t size_ = 0;
+};
 
 // The handles and the state of the transfer under way. Shared by the
 // session and the stream it opened, so that either may be destroyed first;
@@ -129,8 +188,7 @@ class Transfer {
     if (!done_) {
       // What arrived of an unfinished body is no use to anyone now.
       Fail("the download session was closed");
-      pending_.clear();
-      pendingStart_ = 0;
+      pending_.Clear();
     }
     if (easy_ != nullptr) curl_easy_cleanup(easy_);
     if (multi_ != nullptr) curl_multi_cleanup(multi_);
@@ -178,8 +236,7 @@ class Transfer {
   }
 
   void ResetState() {
-    pending_.clear();
-    pendingStart_ = 0;
+    pending_.Clear();
     capacity_ = 0;
     errorBuffer_[0] = '\0';
     connected_ = false;
@@ -310,26 +367,14 @@ class Transfer {
       return CURL_WRITEFUNC_PAUSE;
     }
     if (self->PendingSize() == 0) self->firstPendingAt_ = Clock::now();
-    self->pending_.insert(self->pending_.end(), data, data + length);
+    self->pending_.Append(data, length);
     self->Touch();
     return length;
   }
 
-  size_t PendingSize() const { return pending_.size() - pendingStart_; }
+  size_t PendingSize() const { return pending_.size(); }
 
-  size_t TakePending(char* buffer, size_t capacity) {
-    const size_t n = std::min(capacity, PendingSize());
-    std::memcpy(buffer, pending_.data() + pendingStart_, n);
-    pendingStart_ += n;
-    if (pendingStart_ == pending_.size()) {
-      pending_.clear();
-      pendingStart_ = 0;
-    } else if (pendingStart_ > pending_.size() / 2) {
-      pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pendingStart_));
-      pendingStart_ = 0;
-    }
-    return n;
-  }
+  size_t TakePending(char* buffer, size_t capacity) { return pending_.Take(buffer, capacity); }
 
   const CurlDownloadSettings settings_;
   std::string setupFailure_;
@@ -341,8 +386,7 @@ class Transfer {
   uint64_t generation_ = 0;
 
   std::string url_;
-  std::vector<char> pending_;
-  size_t pendingStart_ = 0;
+  PendingBytes pending_{kPauseAt + kReceiveBufferBytes};
   size_t capacity_ = 0;  // of the read under way
   Clock::time_point firstPendingAt_;
   Clock::time_point lastActivity_;
