@@ -2,7 +2,7 @@
 // movie, and the copy of a file that an extracted archive supplies.
 #include <algorithm>
 #include <cstdio>
-#include <vector>
+#include <memory>
 
 #include "platform/system_error.h"
 #include "update/update_worker.h"
@@ -11,32 +11,42 @@ namespace update {
 
 namespace {
 
-// The local file is written through a larger buffer than the network's
-// chunks: fewer, larger writes. A write that comes up short still fails the
-// attempt, at the latest when the buffer is flushed before the size check.
+// The local file is written through a buffer far larger than the network's
+// chunks: few, large writes. Each chunk is read straight into the buffer's
+// free end (Space), so its bytes are copied once on their way to the file;
+// only a committed chunk is ever written. The buffer is flushed as soon as
+// it has less room left than one more chunk, so every read may ask for a
+// whole chunk. A write that comes up short fails the attempt, at the latest
+// when the buffer is flushed before the size check.
 class BufferedWriter {
  public:
-  static constexpr size_t kCapacity = 256 * 1024;
+  static constexpr size_t kCapacity = 1024 * 1024;
+  static_assert(kCapacity >= kDownloadChunk);
 
-  explicit BufferedWriter(platform::File& file) : file_(file) { buffer_.reserve(kCapacity); }
+  explicit BufferedWriter(platform::File& file)
+      : file_(file), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
 
-  bool Write(const char* data, size_t size) {
-    if (buffer_.size() + size > kCapacity && !Flush()) return false;
-    if (size >= kCapacity) return file_.Write(data, size);
-    buffer_.insert(buffer_.end(), data, data + size);
-    return true;
+  // Where the next chunk of at most kDownloadChunk bytes is read to.
+  char* Space() { return buffer_.get() + used_; }
+
+  // The `size` bytes read into Space() belong to the file. Returns false when
+  // this filled the buffer and writing it out failed.
+  bool Commit(size_t size) {
+    used_ += size;
+    return kCapacity - used_ >= kDownloadChunk || Flush();
   }
 
   bool Flush() {
-    if (buffer_.empty()) return true;
-    const bool ok = file_.Write(buffer_.data(), buffer_.size());
-    buffer_.clear();
+    if (used_ == 0) return true;
+    const bool ok = file_.Write(buffer_.get(), used_);
+    used_ = 0;
     return ok;
   }
 
  private:
   platform::File& file_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;
+  size_t used_ = 0;
 };
 
 constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ULL;
@@ -130,12 +140,11 @@ int CUpdateVersionFiles::DownloadAttempt(platform::HttpDownloadSession& session,
   }
   if (file) {
     BufferedWriter writer(*file);
-    std::vector<char> chunk(kDownloadChunk);
     bool first = true;
     while (!Cancelled()) {
       app_.SetStep(first ? kStepFirstRead : kStepNextRead);
       size_t n = 0;
-      if (!stream->Read(chunk.data(), chunk.size(), &n)) {
+      if (!stream->Read(writer.Space(), kDownloadChunk, &n)) {
         failed = true;
         break;
       }
@@ -149,7 +158,7 @@ int CUpdateVersionFiles::DownloadAttempt(platform::HttpDownloadSession& session,
         failed = true;
         break;
       }
-      if (!writer.Write(chunk.data(), n)) {
+      if (!writer.Commit(n)) {
         lastSystemError_ = platform::LastErrorCode();
         failed = true;
         break;
