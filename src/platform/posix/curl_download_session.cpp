@@ -275,9 +275,12 @@ class Transfer {
   // one wait for socket activity passed, which ends no later than `until`
   // and the idle deadline.
   void Pump(Clock::time_point until) {
-    ResumeIfRoom();
+    // Taken before the resume: what a resumed transfer hands over from its
+    // held data counts as new, so the read it serves never waits on the
+    // socket for it.
     const size_t pendingBefore = PendingSize();
     const bool headersBefore = headersDone_;
+    ResumeIfRoom();
     int running = 0;
     const CURLMcode code = curl_multi_perform(multi_, &running);
     if (code != CURLM_OK) return FailAndDetach(curl_multi_strerror(code));
