@@ -207,14 +207,7 @@ class RefServerFailureTest : public ::testing::TestWithParam<RefFailureRow> {
     p.shell = &shell;
     p.processes = &processes;
     app::CInstallerApp application(p);
-    application.appName = "Quorix";
-    application.clientPrefix = "Quorix";
-    application.appRegKey = "Software\\Quorix";
-    application.serial = "K7TQ";
-    application.installDir = installDir;
-    application.serverAddress = {"localhost", "UpdateServlet", "", "", server.httpsPort(), ""};
-    application.serverHost = "localhost";
-    application.serverPort = server.httpsPort();
+    PointAtServer(application, installDir, server.httpsPort());
     config.app = &application;
     config.dialog = &dialog;
     {

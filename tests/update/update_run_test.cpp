@@ -173,14 +173,7 @@ TEST(SampleRun, InstallsTheSampleClientFromTheReferenceServer) {
   p.processes = &processes;
   {
     app::CInstallerApp application(p);
-    application.appName = "Quorix";
-    application.clientPrefix = "Quorix";
-    application.appRegKey = "Software\\Quorix";
-    application.serial = "K7TQ";
-    application.installDir = installDir;
-    application.serverAddress = {"localhost", "UpdateServlet", "", "", server.httpsPort(), ""};
-    application.serverHost = "localhost";
-    application.serverPort = server.httpsPort();
+    PointAtServer(application, installDir, server.httpsPort());
     RecordingDialog dialog;
     CUpdateVersionFiles worker({kRunModeInstall, &application, &dialog, 0, 0});
     worker.RunUpdate();

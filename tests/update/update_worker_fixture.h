@@ -110,6 +110,19 @@ class FailableShell : public platform::PosixShell {
   }
 };
 
+// Gives the application the names of the sample client and points its
+// update server and pixel host at the reference server's HTTPS port.
+inline void PointAtServer(app::CInstallerApp& application, const std::string& installDir, int httpsPort) {
+  application.appName = "Quorix";
+  application.clientPrefix = "Quorix";
+  application.appRegKey = "Software\\Quorix";
+  application.serial = "K7TQ";
+  application.installDir = installDir;
+  application.serverAddress = {"localhost", "UpdateServlet", "", "", httpsPort, ""};
+  application.serverHost = "localhost";
+  application.serverPort = httpsPort;
+}
+
 inline std::string Entry(const std::string& fo, const std::string& fn, const std::string& rd, size_t size,
                   const std::string& url) {
   return "~fn=" + fn + "~fo=" + fo + "~rd=" + rd + "~fs=" + std::to_string(size) + "~url=" + url;
