@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "fakes/fake_http.h"
 #include "fakes/fake_os.h"
@@ -187,8 +189,15 @@ TEST_F(InstallerDialogTest, LeavingDuringTheInstallationLeavesNothingBehind) {
   class LeaveOnFileList : public fakes::FakeHttpClient {
    public:
     platform::MessageQueue** queue = nullptr;
+    std::unique_ptr<app::CInstallerApp>* application = nullptr;
     std::unique_ptr<platform::HttpStream> Post(const platform::HttpPostRequest& request) override {
-      if (request.body.rfind("ac=11&", 0) == 0) (*queue)->Post({app::WM_APP_CLOSE_DIALOG, 1, 0});
+      if (request.body.rfind("ac=11&", 0) == 0) {
+        (*queue)->Post({app::WM_APP_CLOSE_DIALOG, 1, 0});
+        // A slow server: the reply comes only once the user has left (bounded).
+        for (int i = 0; i < 500 && !(*application)->stats.userExit.load(); ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+      }
       return FakeHttpClient::Post(request);
     }
   };
@@ -197,6 +206,7 @@ TEST_F(InstallerDialogTest, LeavingDuringTheInstallationLeavesNothingBehind) {
   // RunDialog makes the session's queue: the client finds it through the
   // platform context.
   leaving.queue = &platform.mainQueue;
+  leaving.application = &application;
   platform.http = &leaving;
   dialogs.answer = platform::BoxAnswer::Yes;
   const std::string folder = root / "Quorix";
