@@ -15,9 +15,6 @@ namespace {
 
 CInstallerApp* theApp = nullptr;
 
-// 100-nanosecond intervals between 1601-01-01 and 1970-01-01.
-constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ULL;
-
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
@@ -125,7 +122,7 @@ bool CInstallerApp::PostToMainThread(uint32_t message, uintptr_t wParam, intptr_
 std::string CInstallerApp::MakeSessionId(bool useFileTime) {
   std::string id = platform_.system->ComputerName().substr(0, 99);
   const uint64_t fileTime = platform_.system->SystemTimeAsFileTime();
-  const uint64_t seconds = fileTime > kFileTimeUnixEpoch ? (fileTime - kFileTimeUnixEpoch) / 10000000ULL : 0;
+  const uint64_t seconds = platform::UnixSecondsFromFileTime(fileTime);
   std::minstd_rand generator(static_cast<std::minstd_rand::result_type>(seconds));
   const unsigned r = std::uniform_int_distribution<unsigned>(0, 32767)(generator);
   char part[64];

@@ -44,4 +44,11 @@ class System {
   virtual void LowerCurrentThreadPriority() = 0;
 };
 
+// Whole seconds since 1970-01-01 of a file-time count; 0 for a time before
+// it.
+inline uint64_t UnixSecondsFromFileTime(uint64_t fileTime) {
+  constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ULL;  // 100 ns steps from 1601 to 1970
+  return fileTime > kFileTimeUnixEpoch ? (fileTime - kFileTimeUnixEpoch) / 10000000ULL : 0;
+}
+
 }  // namespace platform

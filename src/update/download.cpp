@@ -49,8 +49,6 @@ class BufferedWriter {
   size_t used_ = 0;
 };
 
-constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ULL;
-
 }  // namespace
 
 std::string FormatSize(uint32_t bytes) {
@@ -66,8 +64,7 @@ std::string FormatSize(uint32_t bytes) {
 }
 
 int64_t CUpdateVersionFiles::NowSeconds() const {
-  const uint64_t fileTime = platform_.system->SystemTimeAsFileTime();
-  return fileTime > kFileTimeUnixEpoch ? static_cast<int64_t>((fileTime - kFileTimeUnixEpoch) / 10000000ULL) : 0;
+  return static_cast<int64_t>(platform::UnixSecondsFromFileTime(platform_.system->SystemTimeAsFileTime()));
 }
 
 // The average rate of the run so far, in kilobytes per second.
