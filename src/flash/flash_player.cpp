@@ -71,7 +71,7 @@ int EnsureFlashPlayer(app::CInstallerApp& app, const std::string& setupAddress) 
   if (!stream) {
     // Nothing arrived: the empty file is not left behind.
     file.reset();
-    p.files->DeleteFile(setupPath);
+    p.files->RemoveFile(setupPath);
     return 1;
   }
   (void)Transfer(*stream, *file);
@@ -82,14 +82,14 @@ int EnsureFlashPlayer(app::CInstallerApp& app, const std::string& setupAddress) 
 
   // 8. Whatever arrived is run, hidden, and waited for; then it goes.
   (void)p.processes->RunProgram(folder, std::string(kSetupFile), std::nullopt, false, true);
-  p.files->DeleteFile(setupPath);
+  p.files->RemoveFile(setupPath);
 
   // 9. The version the set-up left; from 6.0 on it will do.
   const std::optional<int32_t> version = PlayerVersion(p.movies);
   if (!version) return 1;
   app.flashVersion = *version;
   if (app.flashVersion < kAcceptedAfterSetup) return 1;
-  p.dialogs->MessageBox(std::string(kThankYouText), app.appName.str(), platform::BoxStyle::Plain);
+  p.dialogs->ShowMessageBox(std::string(kThankYouText), app.appName.str(), platform::BoxStyle::Plain);
   return 0;
 }
 

@@ -88,7 +88,7 @@ bool CInstallerDlg::StartSession() {
       const size_t zero = content.find('\0');
       if (zero != std::string::npos) content.resize(zero);
       mainMovie = content;
-      p.dialogs->MessageBox(mainMovie, app_.appName.str(), platform::BoxStyle::Plain);
+      p.dialogs->ShowMessageBox(mainMovie, app_.appName.str(), platform::BoxStyle::Plain);
     }
   }
 
@@ -237,7 +237,7 @@ void CInstallerDlg::OnCloseRequest(bool ask) {
       workerHeld_ = true;
       worker_->Hold();
     }
-    yes = app_.Platform().dialogs->MessageBox("Are you sure you want to exit?", app_.appName.str(),
+    yes = app_.Platform().dialogs->ShowMessageBox("Are you sure you want to exit?", app_.appName.str(),
                                               platform::BoxStyle::YesNo) == platform::BoxAnswer::Yes;
   }
   if (!yes) {

@@ -68,12 +68,12 @@ class TroubledFileSystem : public platform::PosixFileSystem {
     if (!file || !freeBytes) return file;
     return std::make_unique<FillingFile>(std::move(file), *this);
   }
-  bool CreateDirectory(const std::string& path) override {
+  bool MakeDirectory(const std::string& path) override {
     if (readOnly) {
       errno = EROFS;
       return false;
     }
-    return PosixFileSystem::CreateDirectory(path);
+    return PosixFileSystem::MakeDirectory(path);
   }
 
  private:
