@@ -151,7 +151,7 @@ class CInstallerApp : public net::ReportSession {
   void SetDialog(InstallerDialogPort* dialog) { dialog_ = dialog; }
   InstallerDialogPort* Dialog() const { return dialog_; }
   void SetActions(InstallationActions* actions) { actions_ = actions; }
-  platform::MessageQueue& MainQueue() { return *mainQueue_; }
+  platform::MainLoop& Loop() { return *mainLoop_; }
   const platform::Platform& Platform() const { return platform_; }
 
   // Fields of the session (see the class comment); written directly by the
@@ -193,8 +193,8 @@ class CInstallerApp : public net::ReportSession {
 
   platform::Platform platform_;
   BuiltInEndpoints endpoints_;
-  platform::MessageQueue ownQueue_;     // used when the platform brings none
-  platform::MessageQueue* mainQueue_;
+  platform::QueueMainLoop ownLoop_;  // used when the platform brings none
+  platform::MainLoop* mainLoop_;
   mutable std::mutex errorDetailLock_;
   FixedText<net::kErrorDetailWidth> errorDetail_;  // system error text of the failure
   std::unique_ptr<net::Reports> reports_;

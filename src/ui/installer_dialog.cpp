@@ -30,7 +30,7 @@ CInstallerDlg::~CInstallerDlg() {
 int CInstallerDlg::RunModal(int runMode) {
   runMode_ = runMode;
   worker_.reset();
-  channel_ = std::make_unique<update::MovieCallChannel>(app_.MainQueue());
+  channel_ = std::make_unique<update::MovieCallChannel>(app_.Loop());
   app_.SetDialog(this);
   window_ = app_.Platform().windows->CreateDialogWindow(kInstallerTemplate, true);
   window_->SetTopmost();
@@ -268,7 +268,7 @@ void CInstallerDlg::AnswerMovie(const std::string& label, const std::string& fun
 }
 
 void CInstallerDlg::PostCloseDialog(uintptr_t askFirst) {
-  app_.MainQueue().Post({app::WM_APP_CLOSE_DIALOG, askFirst, 0});
+  app_.Loop().Post({app::WM_APP_CLOSE_DIALOG, askFirst, 0});
 }
 
 bool CInstallerDlg::OnDialogMessage(const platform::ThreadMessage& message) {

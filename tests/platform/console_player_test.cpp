@@ -1,3 +1,4 @@
+#include "platform/message_queue.h"
 #include "platform/posix/console_player.h"
 
 #include <fcntl.h>
@@ -25,7 +26,7 @@ namespace {
 
 using platform::ConsoleMovieHost;
 using platform::ConsoleOptions;
-using platform::MessageQueue;
+using platform::QueueMainLoop;
 using platform::MovieControl;
 using testing_support::ReadFile;
 using testing_support::TempDir;
@@ -37,7 +38,7 @@ constexpr uint32_t kTimeoutMessage = 0x8000 + 999;
 // Runs the main queue's tasks until `done` holds, as the main loop would.
 // False when `done` still does not hold after kPatience: a watchdog posts a
 // time-out message instead of the test sleeping.
-bool PumpUntil(MessageQueue& queue, const std::function<bool()>& done) {
+bool PumpUntil(QueueMainLoop& queue, const std::function<bool()>& done) {
   static uintptr_t generation = 0;
   const uintptr_t mine = ++generation;
   std::mutex lock;
@@ -70,12 +71,12 @@ bool PumpUntil(MessageQueue& queue, const std::function<bool()>& done) {
   return reached;
 }
 
-void RunWaitingTasks(MessageQueue& queue) {
+void RunWaitingTasks(QueueMainLoop& queue) {
   while (auto message = queue.TryTake()) platform::RunIfTask(*message);
 }
 
 // Frees what a test left in its queue, as the main loop does at its end.
-void DiscardWaitingTasks(MessageQueue& queue) {
+void DiscardWaitingTasks(QueueMainLoop& queue) {
   while (auto message = queue.TryTake()) platform::DiscardIfTask(*message);
 }
 
@@ -133,7 +134,7 @@ class ConsolePlayerLogTest : public ::testing::Test {
   TempDir dir_;
   int input_ = -1;
   int output_ = -1;
-  MessageQueue queue_;
+  QueueMainLoop queue_;
   Sink sink_;
 };
 
@@ -309,7 +310,7 @@ struct sigaction CurrentInterruptDisposition() {
 
 TEST(ConsoleInterruptTest, CtrlCBecomesACloseRequestOnTheMainThreadAndTheDispositionIsRestored) {
   const auto before = CurrentInterruptDisposition();
-  MessageQueue queue;
+  QueueMainLoop queue;
   const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
   ASSERT_GE(devNull, 0);
   int closeRequests = 0;
@@ -408,7 +409,7 @@ class ConsolePlayerTerminalTest : public ::testing::Test {
   }
 
   int master_ = -1, slave_ = -1;
-  MessageQueue queue_;
+  QueueMainLoop queue_;
   Sink sink_;
   std::unique_ptr<ConsoleMovieHost> host_;
   std::unique_ptr<MovieControl> control_;

@@ -1,3 +1,4 @@
+#include "platform/message_queue.h"
 #include "platform/posix/scripted_player.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,7 @@
 
 namespace {
 
-using platform::MessageQueue;
+using platform::QueueMainLoop;
 using platform::MovieControl;
 using platform::ScriptedMovieHost;
 using testing_support::ReadFile;
@@ -21,7 +22,7 @@ using Lines = std::vector<std::string>;
 
 // Runs the tasks waiting in the queue, as the main loop would; returns how
 // many ran.
-int RunTasks(MessageQueue& queue) {
+int RunTasks(QueueMainLoop& queue) {
   int ran = 0;
   while (auto message = queue.TryTake()) ran += platform::RunIfTask(*message) ? 1 : 0;
   return ran;
@@ -48,7 +49,7 @@ class ScriptedPlayerTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  MessageQueue queue_;
+  QueueMainLoop queue_;
   Lines raised_;
 };
 
@@ -162,7 +163,7 @@ TEST_F(ScriptedPlayerTest, TriggersMatchTheirMovieFunctionAndParameter) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    MessageQueue queue;
+    QueueMainLoop queue;
     ScriptedMovieHost host(row.script, "", queue);
     EXPECT_TRUE(host.ScriptErrors().empty());
     Lines raised;
@@ -208,7 +209,7 @@ TEST_F(ScriptedPlayerTest, CountersLimitAndSkipMatchesPerLine) {
   const std::string parms[] = {"ReceiveData", "NoData", "ReceiveData", "NoData"};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    MessageQueue queue;
+    QueueMainLoop queue;
     ScriptedMovieHost host(row.script, "", queue);
     EXPECT_TRUE(host.ScriptErrors().empty());
     Lines raised;

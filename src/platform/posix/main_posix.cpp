@@ -13,7 +13,7 @@ int main() {
   platform::ConsoleOptions options;
   options.unattended = posix.files.Exists(platform::JoinPath(folder, "cfg\\Unattended.cfg"));
   // Ctrl-C is the window's close request: the running dialog decides.
-  options.onCloseRequest = [&posix] { posix.mainQueue.Post({app::WM_APP_CLOSE_DIALOG, 1, 0}); };
-  posix.movies = std::make_unique<platform::ConsoleMovieHost>(posix.mainQueue, options);
+  options.onCloseRequest = [&posix] { posix.mainLoop.Post({app::WM_APP_CLOSE_DIALOG, 1, 0}); };
+  posix.movies = std::make_unique<platform::ConsoleMovieHost>(posix.mainLoop, options);
   return ui::RunApplication(posix.View());
 }

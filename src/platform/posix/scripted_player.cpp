@@ -138,8 +138,8 @@ std::string ExpandScriptArgs(const std::string& args, const std::string& funcNam
   return out;
 }
 
-ScriptedMovieHost::ScriptedMovieHost(const std::string& script, const std::string& recordPath, MessageQueue& mainQueue)
-    : queue_(mainQueue) {
+ScriptedMovieHost::ScriptedMovieHost(const std::string& script, const std::string& recordPath, MainLoop& mainLoop)
+    : queue_(mainLoop) {
   Parse(script);
   if (!recordPath.empty()) recordFile_ = std::fopen(recordPath.c_str(), "a");
 }
@@ -285,12 +285,12 @@ std::vector<std::string> ScriptedMovieHost::Record() const {
 }
 
 std::unique_ptr<ScriptedMovieHost> LoadScriptedMovieHost(const std::string& scriptPath, const std::string& recordPath,
-                                                         MessageQueue& mainQueue) {
+                                                         MainLoop& mainLoop) {
   std::ifstream in(scriptPath, std::ios::binary);
   if (!in) return nullptr;
   std::ostringstream text;
   text << in.rdbuf();
-  return std::make_unique<ScriptedMovieHost>(text.str(), recordPath, mainQueue);
+  return std::make_unique<ScriptedMovieHost>(text.str(), recordPath, mainLoop);
 }
 
 }  // namespace platform
