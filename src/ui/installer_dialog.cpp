@@ -32,8 +32,7 @@ int CInstallerDlg::RunModal(int runMode) {
   worker_.reset();
   channel_ = std::make_unique<update::MovieCallChannel>(app_.Loop());
   app_.SetDialog(this);
-  window_ = app_.Platform().windows->CreateDialogWindow(kInstallerTemplate, true);
-  window_->SetTopmost();
+  OpenWindow(kInstallerTemplate);
   if (!StartSession()) {
     app_.SetDialog(nullptr);
     return -1;
@@ -93,7 +92,7 @@ bool CInstallerDlg::StartSession() {
   }
 
   std::weak_ptr<bool> alive = alive_;
-  const bool created = flash_.Create(*p.movies, kInstallerMovieControl, true,
+  const bool created = flash_.Create(*p.movies, *window_, kInstallerMovieControl, true,
                                      [this, alive](const std::string& command, const std::string& args) {
                                        if (auto live = alive.lock(); live && *live) OnMovieCommand(command, args);
                                      });

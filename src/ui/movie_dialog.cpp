@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "app/messages.h"
+
 namespace ui {
 
 namespace {
@@ -40,6 +42,12 @@ void MovieDialog::FitToMovie(const std::string& sizeText) {
   flash_.SetSize(size->first, size->second);
   window_->FitClient(size->first, size->second);
   window_->Show();
+}
+
+void MovieDialog::OpenWindow(int templateId) {
+  window_ = app_.Platform().windows->CreateDialogWindow(templateId, true);
+  window_->SetTopmost();
+  window_->SetCloseRequestHandler([&app = app_] { app.PostToMainThread(app::WM_APP_CLOSE_DIALOG, 1); });
 }
 
 int MovieDialog::RunLoop() {

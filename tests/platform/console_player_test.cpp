@@ -24,6 +24,10 @@
 
 namespace {
 
+// The dialog window the controls are created in; the players draw nothing
+// into it.
+platform::ConsoleWindow hostWindow(1, true);
+
 using platform::ConsoleMovieHost;
 using platform::ConsoleOptions;
 using platform::QueueMainLoop;
@@ -157,7 +161,7 @@ TEST_F(ConsolePlayerLogTest, InstallerAndReinstallMoviesWithoutATerminal) {
     SCOPED_TRACE(row.name);
     auto host = MakeHost(row.unattended);
     EXPECT_FALSE(host->Interactive());
-    auto control = host->CreateControl(102, true, sink_.Get());
+    auto control = host->CreateControl(hostWindow, 102, true, sink_.Get());
     ASSERT_NE(nullptr, control);
     EXPECT_GE(control->FlashVersion(), 0x90000);
 
@@ -182,7 +186,7 @@ TEST_F(ConsolePlayerLogTest, InstallerAndReinstallMoviesWithoutATerminal) {
     EXPECT_EQ(row.onErrorMsg, Raised());
     control.reset();
 
-    auto reinstall = host->CreateControl(1001, true, sink_.Get());
+    auto reinstall = host->CreateControl(hostWindow, 1001, true, sink_.Get());
     reinstall->SetMovie("/home/u/.local/share/Quorix/qrx/DlgMsg.qrx?m_Lang=de");
     EXPECT_EQ((Lines{std::string("Ready ") + platform::kReinstallMovieSize}), Raised());
     Call(*reinstall, "Msg", "ReInstall~Quorix~Play");
@@ -192,7 +196,7 @@ TEST_F(ConsolePlayerLogTest, InstallerAndReinstallMoviesWithoutATerminal) {
 
 TEST_F(ConsolePlayerLogTest, UnattendedWithoutAProposedFolderDeclines) {
   auto host = MakeHost(true);
-  auto control = host->CreateControl(102, true, sink_.Get());
+  auto control = host->CreateControl(hostWindow, 102, true, sink_.Get());
   control->SetMovie("DlgUpdater.qrx");
   control->Play();
   Raised();
@@ -202,7 +206,7 @@ TEST_F(ConsolePlayerLogTest, UnattendedWithoutAProposedFolderDeclines) {
 
 TEST_F(ConsolePlayerLogTest, OtherMoviesAndLabelsRaiseNothing) {
   auto host = MakeHost(true);
-  auto control = host->CreateControl(102, true, sink_.Get());
+  auto control = host->CreateControl(hostWindow, 102, true, sink_.Get());
   control->SetMovie("https://localhost:8443/qrx/mcLogo.qrx");
   control->Play();
   Call(*control, "InstallDir", "Quorix~/q");
@@ -221,7 +225,7 @@ TEST_F(ConsolePlayerLogTest, OtherMoviesAndLabelsRaiseNothing) {
 
 TEST_F(ConsolePlayerLogTest, CommandsOfAControlThatIsGoneAreDropped) {
   auto host = MakeHost(true);
-  auto control = host->CreateControl(102, true, sink_.Get());
+  auto control = host->CreateControl(hostWindow, 102, true, sink_.Get());
   control->SetMovie("DlgUpdater.qrx");
   control.reset();
   EXPECT_TRUE(Raised().empty());
@@ -229,7 +233,7 @@ TEST_F(ConsolePlayerLogTest, CommandsOfAControlThatIsGoneAreDropped) {
 
 TEST_F(ConsolePlayerLogTest, ProgressIsWrittenAsPlainLinesWhenItsNumbersMove) {
   auto host = MakeHost(true);
-  auto control = host->CreateControl(102, true, sink_.Get());
+  auto control = host->CreateControl(hostWindow, 102, true, sink_.Get());
   control->SetMovie("DlgUpdater.qrx");
   control->SetVariable("m_aName", "Quorix");
   Call(*control, "Msg", "Connecting");
@@ -378,7 +382,7 @@ class ConsolePlayerTerminalTest : public ::testing::Test {
 
   // Loads `address` and runs what the load raises.
   void Load(const std::string& address, size_t loadCommands) {
-    control_ = host_->CreateControl(102, true, sink_.Get());
+    control_ = host_->CreateControl(hostWindow, 102, true, sink_.Get());
     control_->SetVariable("m_aName", "Quorix");
     control_->SetMovie(address);
     ASSERT_TRUE(PumpUntil(queue_, [&] { return sink_.raised.size() >= loadCommands; }));

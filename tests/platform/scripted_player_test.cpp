@@ -1,4 +1,5 @@
 #include "platform/message_queue.h"
+#include "platform/posix/console_window.h"
 #include "platform/posix/scripted_player.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,10 @@
 #include "support/temp_dir.h"
 
 namespace {
+
+// The dialog window the controls are created in; the players draw nothing
+// into it.
+platform::ConsoleWindow hostWindow(1, true);
 
 using platform::QueueMainLoop;
 using platform::MovieControl;
@@ -31,7 +36,7 @@ int RunTasks(QueueMainLoop& queue) {
 class ScriptedPlayerTest : public ::testing::Test {
  protected:
   std::unique_ptr<MovieControl> Create(ScriptedMovieHost& host, int id = 102, bool visible = true) {
-    return host.CreateControl(id, visible, [this](const std::string& command, const std::string& args) {
+    return host.CreateControl(hostWindow, id, visible, [this](const std::string& command, const std::string& args) {
       raised_.push_back(args.empty() ? command : command + " " + args);
     });
   }
@@ -167,7 +172,7 @@ TEST_F(ScriptedPlayerTest, TriggersMatchTheirMovieFunctionAndParameter) {
     ScriptedMovieHost host(row.script, "", queue);
     EXPECT_TRUE(host.ScriptErrors().empty());
     Lines raised;
-    auto control = host.CreateControl(102, true, [&](const std::string& command, const std::string& args) {
+    auto control = host.CreateControl(hostWindow, 102, true, [&](const std::string& command, const std::string& args) {
       raised.push_back(args.empty() ? command : command + " " + args);
     });
     if (!row.address.empty()) control->SetMovie(row.address);
@@ -214,7 +219,7 @@ TEST_F(ScriptedPlayerTest, CountersLimitAndSkipMatchesPerLine) {
     EXPECT_TRUE(host.ScriptErrors().empty());
     Lines raised;
     auto control = host.CreateControl(
-        102, true, [&](const std::string& command, const std::string&) { raised.push_back(command); });
+        hostWindow, 102, true, [&](const std::string& command, const std::string&) { raised.push_back(command); });
     for (const std::string& parm : parms) {
       Call(*control, "ErrorMsg", parm);
       RunTasks(queue);

@@ -665,7 +665,7 @@ ConsoleMovieHost::ConsoleMovieHost(MainLoop& mainLoop, ConsoleOptions options)
 
 ConsoleMovieHost::~ConsoleMovieHost() { session_->Shutdown(); }
 
-std::unique_ptr<MovieControl> ConsoleMovieHost::CreateControl(int, bool, MovieCommandSink sink) {
+std::unique_ptr<MovieControl> ConsoleMovieHost::CreateControl(DialogWindow&, int, bool, MovieCommandSink sink) {
   return std::make_unique<ConsoleControl>(session_, std::move(sink));
 }
 

@@ -67,7 +67,8 @@ class ConsoleMovieHost : public MovieHost {
   ConsoleMovieHost& operator=(const ConsoleMovieHost&) = delete;
 
   // Never null. Main thread.
-  std::unique_ptr<MovieControl> CreateControl(int controlId, bool visible, MovieCommandSink sink) override;
+  std::unique_ptr<MovieControl> CreateControl(DialogWindow& parent, int controlId, bool visible,
+                                              MovieCommandSink sink) override;
 
   // Main thread.
   void SetCloseRequestHandler(std::function<void()> handler);

@@ -12,8 +12,8 @@ int main() {
   const std::string folder = platform::DirectoryOf(posix.system.ExecutablePath());
   platform::ConsoleOptions options;
   options.unattended = posix.files.Exists(platform::JoinPath(folder, "cfg\\Unattended.cfg"));
-  // Ctrl-C is the window's close request: the running dialog decides.
-  options.onCloseRequest = [&posix] { posix.mainLoop.Post({app::WM_APP_CLOSE_DIALOG, 1, 0}); };
+  // Ctrl-C is the close request of the console's window: its dialog decides.
+  options.onCloseRequest = [&posix] { posix.windows.RequestClose(); };
   posix.movies = std::make_unique<platform::ConsoleMovieHost>(posix.mainLoop, options);
   return ui::RunApplication(posix.View());
 }

@@ -239,7 +239,8 @@ int32_t ScriptedMovieHost::CurrentVersion() const {
   return version_;
 }
 
-std::unique_ptr<MovieControl> ScriptedMovieHost::CreateControl(int controlId, bool visible, MovieCommandSink sink) {
+std::unique_ptr<MovieControl> ScriptedMovieHost::CreateControl(DialogWindow&, int controlId, bool visible,
+                                                               MovieCommandSink sink) {
   const std::string line = "create " + std::to_string(controlId) + (visible ? " visible" : " hidden");
   if (!ControlsAvailable()) {
     AppendRecord(line + " none");

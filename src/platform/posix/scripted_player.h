@@ -61,7 +61,8 @@ class ScriptedMovieHost : public MovieHost {
 
   // Main thread. Null when the script says "nocontrol" (and its
   // "version-after" file does not exist yet).
-  std::unique_ptr<MovieControl> CreateControl(int controlId, bool visible, MovieCommandSink sink) override;
+  std::unique_ptr<MovieControl> CreateControl(DialogWindow& parent, int controlId, bool visible,
+                                              MovieCommandSink sink) override;
 
   // The record so far, one entry per line. Any thread.
   std::vector<std::string> Record() const;
