@@ -16,7 +16,7 @@
 #include "app/fixed_text.h"
 #include "app/install_location.h"
 #include "app/messages.h"
-#include "app/session_stats.h"
+#include "net/session_stats.h"
 #include "app/start_up.h"
 #include "net/reports.h"
 #include "net/server_address.h"
@@ -24,6 +24,9 @@
 #include "platform/platform.h"
 
 namespace app {
+
+// The session's statistics belong to the reports that send them.
+using net::SessionStats;
 
 struct Rgb {
   uint8_t r = 0, g = 0, b = 0;

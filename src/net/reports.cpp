@@ -55,7 +55,7 @@ void Reports::ErrorReport(std::string_view detail, const ReportPairs& pairs) {
 void Reports::StatisticsReport(std::string_view txt, const std::optional<std::string>& lem,
                                const ReportParms& parms) {
   const ReportFields fields = session_.CurrentFields();
-  const app::SessionStats& stats = session_.Stats();
+  const SessionStats& stats = session_.Stats();
   const uint32_t now = platform_.system->TickCount();
 
   StatisticsInput input;

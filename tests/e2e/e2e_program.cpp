@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "platform/posix/posix_platform.h"
-#include "platform/posix/scripted_player.h"
+#include "support/scripted_player.h"
 #include "ui/application.h"
 
 int main(int argc, char** argv) {

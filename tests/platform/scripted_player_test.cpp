@@ -1,6 +1,6 @@
 #include "platform/message_queue.h"
 #include "platform/posix/console_window.h"
-#include "platform/posix/scripted_player.h"
+#include "support/scripted_player.h"
 
 #include <gtest/gtest.h>
 

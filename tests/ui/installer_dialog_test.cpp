@@ -15,7 +15,7 @@
 #include "fakes/fake_ui.h"
 #include "platform/message_queue.h"
 #include "platform/posix/posix_file_system.h"
-#include "platform/posix/scripted_player.h"
+#include "support/scripted_player.h"
 #include "support/temp_dir.h"
 
 namespace ui {

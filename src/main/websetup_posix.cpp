@@ -1,6 +1,5 @@
 // Entry point of the Linux build of the installer: the Linux platform with
 // the console player, and the application on it.
-#include "app/messages.h"
 #include "platform/path.h"
 #include "platform/posix/posix_platform.h"
 #include "ui/application.h"

@@ -1,4 +1,4 @@
-#include "platform/posix/scripted_player.h"
+#include "support/scripted_player.h"
 
 #include <cctype>
 #include <cstdlib>
