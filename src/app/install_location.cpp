@@ -54,11 +54,11 @@ int RegWriteString(platform::Registry& registry, platform::Hive hive, std::strin
   return code;
 }
 
-std::string ProgramFilesDir(platform::Registry& registry) {
+std::string ProgramFilesDir(platform::Registry& registry, platform::Shell& shell) {
   std::string folder;
   if (RegReadString(registry, platform::Hive::LocalMachine, kCurrentVersionKey, "ProgramFilesDir", &folder,
                     kPathWidth) != 0) {
-    return platform::FallbackProgramFilesDir();
+    return shell.SpecialFolderPath(platform::SpecialFolder::ProgramFiles);
   }
   return folder;
 }
@@ -88,7 +88,7 @@ bool CInstallerApp::FindInstallation(std::string& proposal) {
     proposal.clear();
     return false;
   }
-  installDir = platform::JoinPath(ProgramFilesDir(*platform_.registry), appName.str());
+  installDir = platform::JoinPath(ProgramFilesDir(*platform_.registry, *platform_.shell), appName.str());
   proposal = appName.str() + "~" + installDir.str();
   return true;
 }

@@ -46,7 +46,7 @@ int RegWriteString(platform::Registry& registry, platform::Hive hive, std::strin
 
 // The system's program-files folder, or the platform's fallback when the
 // registry cannot tell.
-std::string ProgramFilesDir(platform::Registry& registry);
+std::string ProgramFilesDir(platform::Registry& registry, platform::Shell& shell);
 
 // Terminates every process other than this one whose executable name
 // begins with `prefix` (letter case significant), pausing `pause` after

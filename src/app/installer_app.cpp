@@ -13,8 +13,6 @@ namespace app {
 
 namespace {
 
-CInstallerApp* theApp = nullptr;
-
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
@@ -40,13 +38,10 @@ CInstallerApp::CInstallerApp(const platform::Platform& platform, const BuiltInEn
     : platform_(platform),
       endpoints_(endpoints),
       mainLoop_(platform.mainLoop ? platform.mainLoop : &ownLoop_),
-      reports_(std::make_unique<net::Reports>(platform_, *this)) {
-  theApp = this;
-}
+      reports_(std::make_unique<net::Reports>(platform_, *this)) {}
 
 CInstallerApp::~CInstallerApp() {
   reports_.reset();  // waits for the report threads, which read this object
-  if (theApp == this) theApp = nullptr;
 }
 
 net::ReportFields CInstallerApp::CurrentFields() {
@@ -76,8 +71,6 @@ void CInstallerApp::SetErrorDetail(const std::string& text) {
   std::lock_guard<std::mutex> lock(errorDetailLock_);
   errorDetail_ = text;
 }
-
-CInstallerApp& TheApp() { return *theApp; }
 
 void CInstallerApp::TakeStartupValues() {
   removeOnFailure = false;

@@ -2,8 +2,7 @@
 // values, derived names, install folder, server address, session id, error
 // detail, statistics) and the handler of the main thread's application
 // messages. Exactly one exists per process, on the main thread; other
-// threads reach it through TheApp() and post messages instead of calling
-// its handlers.
+// threads are handed it and post messages instead of calling its handlers.
 #pragma once
 
 #include <atomic>
@@ -78,7 +77,6 @@ struct BuiltInEndpoints {
 
 class CInstallerApp : public net::ReportSession {
  public:
-  // Registers this object as the process's application (TheApp()).
   // `platform` is not owned and must outlive the object.
   explicit CInstallerApp(const platform::Platform& platform,
                          const BuiltInEndpoints& endpoints = BuiltInEndpoints::FromBuild());
@@ -154,7 +152,7 @@ class CInstallerApp : public net::ReportSession {
   void SetDialog(InstallerDialogPort* dialog) { dialog_ = dialog; }
   InstallerDialogPort* Dialog() const { return dialog_; }
   void SetActions(InstallationActions* actions) { actions_ = actions; }
-  platform::MainLoop& Loop() { return *mainLoop_; }
+  platform::MainLoop& Loop() override { return *mainLoop_; }
   const platform::Platform& Platform() const { return platform_; }
 
   // Fields of the session (see the class comment); written directly by the
@@ -205,9 +203,6 @@ class CInstallerApp : public net::ReportSession {
   StartupSteps* steps_ = nullptr;
   InstallationActions* actions_ = nullptr;
 };
-
-// The process's application object; valid while one exists.
-CInstallerApp& TheApp();
 
 // The install folder picked in the folder picker, made to hold the
 // application's name: unchanged when it contains `appName` (any letter

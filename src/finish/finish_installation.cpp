@@ -6,7 +6,6 @@
 #include "app/settings_record.h"
 #include "finish/launch_client.h"
 #include "platform/path.h"
-#include "platform/system_error.h"
 
 namespace finish {
 
@@ -75,7 +74,7 @@ int WriteUninstallEntry(app::CInstallerApp& app) {
                                        installDir);
   if (code != 0) {
     // The registry's result is the system's code; the report describes it.
-    platform::SetLastErrorCode(code);
+    p.system->SetLastErrorCode(code);
     FailStep(app, FinishCode::RegistryFailed, "Registry entries creation failed", {key, installDir},
              {net::ReportPair{"Key", key}});
     return code;
@@ -124,11 +123,11 @@ int CreateShortcuts(app::CInstallerApp& app) {
   return 0;
 }
 
-bool RenameUpdater(platform::FileSystem& files, const std::string& launcherFile) {
+bool RenameUpdater(platform::FileSystem& files, platform::System& system, const std::string& launcherFile) {
   const std::string folder = files.CurrentDirectory();
   const std::string to = platform::JoinPath(folder, launcherFile);
   if (files.Exists(to)) {
-    platform::SetLastErrorCode(kFileExistsError);
+    system.SetLastErrorCode(kFileExistsError);
     return false;
   }
   return files.MoveOneFile(platform::JoinPath(folder, kUpdaterFile), to);
@@ -148,7 +147,7 @@ void FinishInstallation(app::CInstallerApp& app, app::InstallerDialogPort& dialo
   // 4. The updater becomes the launcher.
   app.SetStep(kStepRenameUpdater);
   const std::string launcherFile = app.launcherFile.str();
-  if (!RenameUpdater(*p.files, launcherFile)) {
+  if (!RenameUpdater(*p.files, *p.system, launcherFile)) {
     (void)app.Reports().FinishReport(static_cast<int32_t>(FinishCode::RenameFailed), true, {launcherFile});
     const std::string from =
         platform::JoinPath(p.files->CurrentDirectory().substr(0, kBoxFolderWidth), kUpdaterFile);

@@ -79,7 +79,7 @@ int CreateShortcut(platform::Shortcuts& shortcuts, const std::string& linkPath, 
 // `launcherFile`. Unlike a plain rename on POSIX it never replaces a file:
 // an existing `launcherFile` fails the rename (last error "file exists"),
 // as does a missing "Updater.exe". True when renamed.
-bool RenameUpdater(platform::FileSystem& files, const std::string& launcherFile);
+bool RenameUpdater(platform::FileSystem& files, platform::System& system, const std::string& launcherFile);
 
 // The installation actions the application runs on its main thread: the
 // finishing above, with the application's current dialog, and the removal

@@ -6,7 +6,6 @@
 #include "net/http_post.h"
 #include "net/key_value_text.h"
 #include "net/request_forms.h"
-#include "platform/system_error.h"
 
 namespace net {
 
@@ -34,10 +33,10 @@ std::string ErrorBoxText(std::string_view detail, std::string_view errorDetail, 
   return text;
 }
 
-std::string SystemErrorText(int code, size_t capacity) {
+std::string SystemErrorText(platform::System& system, int code, size_t capacity) {
   // Code 0 is "no error": its text ("Success") would only mislead a report.
   if (code == 0 || capacity == 0) return {};
-  std::string text = platform::SystemErrorText(code);
+  std::string text = system.ErrorText(code);
   if (text.size() >= capacity) text.resize(capacity >= 2 ? capacity - 2 : 0);
   return text;
 }
@@ -135,9 +134,9 @@ void Reports::SendPixel(const std::string& argument, const ReportFields& fields)
 
 bool Reports::FinishReport(int32_t code, bool withSystemError, const ReportParms& parms) {
   // Taken before anything else can change the thread's last error.
-  const int lastError = platform::LastErrorCode();
+  const int lastError = platform_.system->LastErrorCode();
   if (!session_.Stats().TrySetFinalCode(code)) return false;
-  const std::string detail = withSystemError ? SystemErrorText(lastError, kErrorDetailWidth) : std::string();
+  const std::string detail = withSystemError ? SystemErrorText(*platform_.system, lastError, kErrorDetailWidth) : std::string();
   session_.SetErrorDetail(detail);
   TrackingPixel(code == kFinalSuccess ? kPixelSuccess : kPixelFailure);
   StatisticsReport("FINISH", detail.empty() ? std::nullopt : std::optional<std::string>(detail), parms);
@@ -156,6 +155,9 @@ void Reports::StartReportThread(std::function<void()> work) {
     std::lock_guard<std::mutex> lock(threadsLock_);
     --running_;
     threadsDone_.notify_all();
+    // Under the lock: whoever sees the count reach 0 and ends the program
+    // finds this thread done with the loop.
+    session_.Loop().Wake();
   };
   try {
     std::thread(run).detach();
@@ -164,6 +166,11 @@ void Reports::StartReportThread(std::function<void()> work) {
     // report (the closing pixel completes the quit handshake).
     run();
   }
+}
+
+void Reports::AwaitReportsInLoop() {
+  session_.Loop().WaitUntil([this] { return PendingReports() == 0; });
+  WaitForReports();
 }
 
 void Reports::WaitForReports() {

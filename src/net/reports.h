@@ -79,6 +79,8 @@ class ReportSession {
   virtual std::mutex& ReportLock() = 0;
   // Posts the first half of the quit handshake to the main thread.
   virtual void PostReportDone() = 0;
+  // The main thread's loop, woken when a report thread ends.
+  virtual platform::MainLoop& Loop() = 0;
 };
 
 // The error box text: the fixed heading, the detail, then one line per pair
@@ -89,7 +91,7 @@ std::string ErrorBoxText(std::string_view detail, std::string_view errorDetail, 
 // The system's text for `code`, cut to fit a field of `capacity` bytes
 // (capacity - 2 characters when it does not fit whole). Empty for code 0
 // and when the system has no text.
-std::string SystemErrorText(int code, size_t capacity);
+std::string SystemErrorText(platform::System& system, int code, size_t capacity);
 
 class Reports {
  public:
@@ -122,6 +124,11 @@ class Reports {
   // on a report thread and must tell the main thread itself for 20 and 21.
   void SetWebPixelSender(std::function<void(unsigned code)> sender);
 
+  // Main thread, at the end of the program: keeps the main loop running
+  // until every report thread has ended, then as WaitForReports. Each
+  // thread is bounded by the network time-outs (a web pixel page by its
+  // own bound).
+  void AwaitReportsInLoop();
   // Blocks until every report thread has ended. Each is bounded by the
   // network time-outs.
   void WaitForReports();

@@ -38,6 +38,12 @@ class MainLoop {
   virtual void Quit(int exitCode) = 0;
   virtual bool QuitRequested() const = 0;
   virtual int ExitCode() const = 0;
+  // Main thread, also after Quit: keeps the platform's own events running,
+  // dispatching no application message, until `done` answers true. `done`
+  // is checked first and again after every Wake.
+  virtual void WaitUntil(const std::function<bool()>& done) = 0;
+  // Makes WaitUntil check its condition again; any thread, also after Quit.
+  virtual void Wake() = 0;
 };
 
 // A piece of work handed to the main thread: players and other platform

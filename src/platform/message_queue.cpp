@@ -60,6 +60,27 @@ bool QueueMainLoop::RunUntil(const std::function<bool()>& done, const MessageDis
   return true;
 }
 
+void QueueMainLoop::WaitUntil(const std::function<bool()>& done) {
+  // `done` runs without the lock, so that a thread may wake the loop while
+  // holding the locks `done` takes; a wake after `seen` was read is kept.
+  for (;;) {
+    uint64_t seen;
+    {
+      std::lock_guard<std::mutex> lock(wakeLock_);
+      seen = wakes_;
+    }
+    if (done()) return;
+    std::unique_lock<std::mutex> lock(wakeLock_);
+    woken_.wait(lock, [&] { return wakes_ != seen; });
+  }
+}
+
+void QueueMainLoop::Wake() {
+  std::lock_guard<std::mutex> lock(wakeLock_);
+  ++wakes_;
+  woken_.notify_all();
+}
+
 bool PostTask(MainLoop& loop, std::function<void()> task) {
   auto* held = new std::function<void()>(std::move(task));
   if (loop.Post({kTaskMessage, 0, reinterpret_cast<intptr_t>(held)})) return true;

@@ -44,6 +44,8 @@ class QueueMainLoop : public MainLoop {
   void Quit(int exitCode) override { queue_.Quit(exitCode); }
   bool QuitRequested() const override { return queue_.QuitRequested(); }
   int ExitCode() const override { return queue_.ExitCode(); }
+  void WaitUntil(const std::function<bool()>& done) override;
+  void Wake() override;
 
   // What MessageQueue's do, for tests that play the main thread themselves.
   std::optional<ThreadMessage> Wait() { return queue_.Wait(); }
@@ -51,6 +53,9 @@ class QueueMainLoop : public MainLoop {
 
  private:
   MessageQueue queue_;
+  std::mutex wakeLock_;
+  std::condition_variable woken_;
+  uint64_t wakes_ = 0;
 };
 
 }  // namespace platform

@@ -37,12 +37,13 @@ bool EndsWithSeparator(std::string_view path);
 
 namespace platform {
 
-// The program-files folder to use when the registry cannot answer:
-// "C:\Program Files" on Windows; the user's data folder ($XDG_DATA_HOME,
-// default ~/.local/share) on Linux, where installations are per user.
-std::string FallbackProgramFilesDir();
-
 // File name ending of a shortcut: ".lnk" on Windows, ".desktop" on Linux.
-std::string_view ShortcutExtension();
+constexpr std::string_view ShortcutExtension() {
+#ifdef _WIN32
+  return ".lnk";
+#else
+  return ".desktop";
+#endif
+}
 
 }  // namespace platform

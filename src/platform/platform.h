@@ -7,6 +7,7 @@
 // calls the ANSI functions throughout). The logic never converts text.
 #pragma once
 
+#include "platform/browser.h"
 #include "platform/device_identity.h"
 #include "platform/dialog_window.h"
 #include "platform/dialogs.h"
@@ -34,6 +35,7 @@ struct Platform {
   MovieHost* movies = nullptr;
   WindowFactory* windows = nullptr;
   Shortcuts* shortcuts = nullptr;
+  Browser* browser = nullptr;
   // The main thread's loop, shared by the application and the platform
   // parts that deliver events to the main thread (players). Null: the
   // application waits on a plain queue of its own.

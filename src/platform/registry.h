@@ -13,7 +13,7 @@ enum class Hive { LocalMachine, CurrentUser };
 
 // Result codes of the registry calls. Any other non-zero result is the
 // system's error code (Win32 error, errno on POSIX); the calling thread's
-// last error (LastErrorCode in system_error.h) holds the same code after a
+// last error (System::LastErrorCode) holds the same code after a
 // failure, so SystemErrorText can describe it.
 inline constexpr int kRegistryOk = 0;
 inline constexpr int kRegistryNotFound = 2;  // the key or the value does not exist

@@ -11,6 +11,10 @@ namespace platform {
 enum class SpecialFolder : int {
   CommonPrograms = 23,  // the all-users Start-menu programs folder
   CommonDesktop = 25,   // the all-users desktop folder
+  // The program-files folder: "C:\Program Files" on Windows; the user's
+  // data folder ($XDG_DATA_HOME, default ~/.local/share) on Linux, where
+  // installations are per user.
+  ProgramFiles = 38,
 };
 
 // All calls block until done and are safe from any thread. Results are 0 on

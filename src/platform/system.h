@@ -42,6 +42,18 @@ class System {
   // Runs the calling thread at the lowest priority, so that long work
   // leaves the machine responsive.
   virtual void LowerCurrentThreadPriority() = 0;
+  // The calling thread's last error code (Win32 error, errno on POSIX).
+  // Platform calls that fail leave their code there, so that the failure
+  // reports can add the system's explanation.
+  virtual int LastErrorCode() = 0;
+  // Sets the calling thread's last error code, so that a later
+  // LastErrorCode describes a failure the logic found itself.
+  virtual void SetLastErrorCode(int code) = 0;
+  // The system's message for `code` in the user's language, ending with a
+  // line end ("\r\n" on every platform, as the system's messages do on
+  // Windows, so reports read the same wherever they come from). Empty when
+  // the system has no text for the code.
+  virtual std::string ErrorText(int code) = 0;
 };
 
 // Whole seconds since 1970-01-01 of a file-time count; 0 for a time before

@@ -44,7 +44,7 @@ int RunApplication(const platform::Platform& platform, const app::BuiltInEndpoin
   application.InitInstance(steps);
   // No report is lost to the end of the process: the closing pixel and the
   // FINISH report are the operator's record of the session.
-  application.Reports().WaitForReports();
+  application.Reports().AwaitReportsInLoop();
   return 0;
 }
 

@@ -51,7 +51,6 @@ class CInstallerDlg : public MovieDialog, public app::InstallerDialogPort {
   void CloseDialogNow() override { OnCloseRequest(false); }
   void EndModal(int result) override { EndModalLoop(result); }
 
-  const net::MovieTable& Movies() const { return movies_; }
   update::CUpdateVersionFiles* Worker() { return worker_.get(); }
 
  protected:

@@ -40,7 +40,6 @@ class MovieDialog {
   // messages are dispatched while it runs; loops nest.
   int RunLoop();
   void EndModalLoop(int result);
-  bool Ended() const { return ended_; }
 
  protected:
   // A message of the queue that is neither a task nor an application

@@ -4,9 +4,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
-#include <vector>
+#include <optional>
 
 #include "app/installer_app.h"
 #include "net/http_post.h"
@@ -25,8 +23,6 @@ constexpr size_t kLangIdWidth = 3;
 constexpr size_t kAnchorWidth = 31;
 constexpr size_t kPairCount = 6;
 constexpr size_t kAddressReplyCapacity = 1000;
-constexpr size_t kPageReadChunk = 16384;
-constexpr int kMaxConnectSeconds = 60;
 
 // A value of a parameter text, decoded and cut to `width` characters.
 std::string ParamValue(std::string_view text, std::string_view key, size_t width = std::string::npos) {
@@ -40,29 +36,12 @@ void AppendParam(std::string& text, std::string_view key, std::string_view value
   text += net::FormEncode(value);
 }
 
-// The page as the helper thread sees it; shared with the caller, who may
-// stop waiting for it at the bound.
-struct PageLoad {
+// What the page reported, shared with its browser's thread.
+struct PageOutcome {
   std::mutex lock;
-  std::condition_variable ended;
-  bool finished = false;
-  bool complete = false;
+  std::condition_variable reported;
+  std::optional<platform::PageEvent> event;
 };
-
-// Reads the page to its end, checking the deadline between reads (a read
-// itself is bounded by the session's idle time-out).
-bool ReadPage(platform::HttpDownloadSession& session, const std::string& address,
-              std::chrono::steady_clock::time_point deadline) {
-  std::unique_ptr<platform::HttpStream> stream = session.OpenUrl(address, nullptr);
-  if (!stream) return false;
-  std::vector<char> buffer(kPageReadChunk);
-  while (std::chrono::steady_clock::now() < deadline) {
-    size_t received = 0;
-    if (!stream->Read(buffer.data(), buffer.size(), &received)) return false;
-    if (received == 0) return true;
-  }
-  return false;
-}
 
 // The ShowDispatch diagnostic: a copy of the address, for whoever looks.
 void WriteShowDispatch(platform::FileSystem& files, const std::string& address) {
@@ -137,46 +116,32 @@ std::string PageAddress(std::string_view paramText) {
   return address;
 }
 
-bool LoadPage(platform::HttpClient& http, const std::string& agent, const std::string& address,
+bool LoadPage(platform::Browser& browser, const std::string& agent, const std::string& address,
               std::chrono::milliseconds bound) {
   const auto deadline = std::chrono::steady_clock::now() + bound;
-  const int boundSeconds = static_cast<int>(std::max<int64_t>(
-      1, std::chrono::duration_cast<std::chrono::seconds>(bound + std::chrono::milliseconds(999)).count()));
-  platform::HttpTimeouts timeouts;
-  timeouts.connectSeconds = std::min(kMaxConnectSeconds, boundSeconds);
-  timeouts.idleSeconds = boundSeconds;
-  std::unique_ptr<platform::HttpDownloadSession> session = http.OpenSession(agent, timeouts);
-
-  // The transfer runs on a helper that owns the session, so that the page
-  // can be left at the bound even while a read is waiting. The helper gives
-  // up the session before it says it has ended: a caller that saw the end
-  // has nothing of it still in use.
-  auto load = std::make_shared<PageLoad>();
-  auto run = [load, address, deadline](std::unique_ptr<platform::HttpDownloadSession> owned) {
-    const bool complete = ReadPage(*owned, address, deadline);
-    owned.reset();
-    std::lock_guard<std::mutex> lock(load->lock);
-    load->finished = true;
-    load->complete = complete;
-    load->ended.notify_all();
-  };
-  try {
-    std::thread(run, std::move(session)).detach();
-  } catch (const std::system_error&) {
-    // No helper to be had (the session went with the failed start): load
-    // on this thread, bounded by the idle time-out.
-    run(http.OpenSession(agent, timeouts));
+  auto outcome = std::make_shared<PageOutcome>();
+  std::unique_ptr<platform::WebPage> page = browser.OpenHiddenPage(agent, [outcome](platform::PageEvent event) {
+    std::lock_guard<std::mutex> lock(outcome->lock);
+    outcome->event = event;
+    outcome->reported.notify_all();
+  });
+  if (!page->Navigate(address, bound)) return false;
+  bool complete;
+  {
+    std::unique_lock<std::mutex> lock(outcome->lock);
+    outcome->reported.wait_until(lock, deadline, [&] { return outcome->event.has_value(); });
+    complete = outcome->event == platform::PageEvent::DocumentComplete;
   }
-  std::unique_lock<std::mutex> lock(load->lock);
-  load->ended.wait_until(lock, deadline, [&] { return load->finished; });
-  return load->finished && load->complete;
+  page->Close();
+  return complete;
 }
 
 bool RunWebWindow(app::CInstallerApp& app, const std::string& paramText, std::chrono::milliseconds bound) {
   const std::string address = PageAddress(paramText);
   const platform::Platform& p = app.Platform();
   WriteShowDispatch(*p.files, address);
-  return LoadPage(*p.http, app.appName.str(), address, bound);
+  if (p.browser == nullptr) return false;
+  return LoadPage(*p.browser, app.appName.str(), address, bound);
 }
 
 bool OpenPixelPage(app::CInstallerApp& app, unsigned eventCode, const std::string& address,

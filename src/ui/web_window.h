@@ -5,11 +5,11 @@
 // and kept in webPixel1 and webPixel2; a failed exchange clears them and
 // is tried again at the next event.
 //
-// On Linux the web window is a plain HTTP GET of the page address through a
-// download session, read to its end and thrown away; the end of the reply
-// counts as the document being complete. A page is given at most a fixed
-// time (30 s): a page that never completes ends at that bound, so neither
-// the report lock nor the end of the program waits on it for longer.
+// The window is the platform's hidden browser page. A page is given at most
+// a fixed time (30 s): a page that never completes is closed at that bound,
+// so neither the report lock nor the end of the program waits on it for
+// longer. The page is closed before the report thread goes on, so the wait
+// for the report threads at the end of the program covers it.
 //
 // Page addresses carry their values percent-encoded as query values, so no
 // "&", "=", "#" or space of a value can add or change a field.
@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/http.h"
+#include "platform/browser.h"
 
 namespace app {
 class CInstallerApp;
@@ -63,13 +63,11 @@ std::string PixelParamText(const PixelPage& page);
 // Names and values are encoded as query values; the address is kept whole.
 std::string PageAddress(std::string_view paramText);
 
-// Loads `address` as the hidden web window does: a GET through a new
-// download session of `http` with user agent `agent`, read to the end and
-// discarded. Returns true when the reply ended normally, false when it
-// could not be opened, failed, or had not ended when `bound` passed (the
-// call then returns at the bound; the transfer is dropped in the
-// background within one idle time-out). Blocks the calling thread.
-bool LoadPage(platform::HttpClient& http, const std::string& agent, const std::string& address,
+// Loads `address` in a hidden page of `browser` with user agent `agent`.
+// True when the document completed within `bound`, false when it failed,
+// could not be started or had not completed then. The page is closed
+// before the call returns. Blocks the calling thread.
+bool LoadPage(platform::Browser& browser, const std::string& agent, const std::string& address,
               std::chrono::milliseconds bound = kPageBound);
 
 // One hidden web window on a parameter text: builds the page address,

@@ -5,7 +5,6 @@
 
 #include "app/install_location.h"
 #include "platform/path.h"
-#include "platform/system_error.h"
 #include "update/update_worker.h"
 
 namespace update {
@@ -154,7 +153,7 @@ int CUpdateVersionFiles::CreateSubDirs(std::string& path, const std::string& rd)
   if (rd.empty()) return 0;
   if (!StaysInside(rd)) {
     // A folder that would leave the installation is never made.
-    platform::SetLastErrorCode(0);
+    platform_.system->SetLastErrorCode(0);
     Reports().FinishReport(kFinalSubDir, false, {path, rd});
     Reports().ErrorReport("Directory creation failed",
                           {net::ReportPair{"Dir", path}, net::ReportPair{"SubDir", rd}});
@@ -190,7 +189,7 @@ bool CUpdateVersionFiles::ExtractedFileUsable(const FileEntry& entry, const std:
 bool CUpdateVersionFiles::FailHostilePath(const FileEntry& entry, int32_t finalCode) {
   if (StaysInside(entry.Fn()) && StaysInside(entry.ArchiveMemberName())) return false;
   runResult_ = 1;
-  platform::SetLastErrorCode(0);
+  platform_.system->SetLastErrorCode(0);
   Reports().FinishReport(finalCode, false, {entry.Fn(), entry.Rd(), entry.Fs(), entry.Url()});
   Reports().ErrorReport("File name outside the installation folder refused",
                         {net::ReportPair{"File", entry.Fn()}, net::ReportPair{"URL", entry.Url()}});

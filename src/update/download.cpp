@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/system_error.h"
 #include "update/update_worker.h"
 
 namespace update {
@@ -100,7 +99,7 @@ int CUpdateVersionFiles::DownloadFile(platform::HttpDownloadSession& session, co
     ++app_.stats.dlFileCount;
     return 0;
   }
-  platform::SetLastErrorCode(lastSystemError_);
+  platform_.system->SetLastErrorCode(lastSystemError_);
   Reports().FinishReport(code, true, {entry.Fn(), localPath, entry.Fs(), std::to_string(receivedBytes_)});
   Reports().ErrorReport("File Download failed",
                         {net::ReportPair{"URL", entry.Url()}, net::ReportPair{"File", localPath}});
@@ -130,7 +129,7 @@ int CUpdateVersionFiles::DownloadAttempt(platform::HttpDownloadSession& session,
   if (!Cancelled()) {
     file = platform_.files->CreateForWrite(localPath, &why);
     if (!file) {
-      lastSystemError_ = platform::LastErrorCode();
+      lastSystemError_ = platform_.system->LastErrorCode();
       *code = kFinalLocalCreate;
       failed = true;
     }
@@ -156,7 +155,7 @@ int CUpdateVersionFiles::DownloadAttempt(platform::HttpDownloadSession& session,
         break;
       }
       if (!writer.Commit(n)) {
-        lastSystemError_ = platform::LastErrorCode();
+        lastSystemError_ = platform_.system->LastErrorCode();
         failed = true;
         break;
       }
@@ -169,7 +168,7 @@ int CUpdateVersionFiles::DownloadAttempt(platform::HttpDownloadSession& session,
                                             completedBytes_ + receivedBytes_));
     }
     if (!failed && !writer.Flush()) {
-      lastSystemError_ = platform::LastErrorCode();
+      lastSystemError_ = platform_.system->LastErrorCode();
       failed = true;
     }
     const bool cancelled = Cancelled();
@@ -183,7 +182,7 @@ int CUpdateVersionFiles::DownloadAttempt(platform::HttpDownloadSession& session,
       }
     }
     if (!file->Close() && !cancelled) {
-      lastSystemError_ = platform::LastErrorCode();
+      lastSystemError_ = platform_.system->LastErrorCode();
       *code = kFinalLocalClose;
       failed = true;
     }

@@ -146,8 +146,6 @@ class CUpdateVersionFiles {
   // State of the last run, for tests and the dialog.
   int32_t RunResult() const { return runResult_; }
   size_t FileCount() const { return fileTable_.size(); }
-  const std::vector<FileEntry>& FileTable() const { return fileTable_; }
-  double TotalBytes() const { return totalBytes_; }
   PhaseTimes LastPhaseTimes() const { return phaseTimes_; }
 
  private:

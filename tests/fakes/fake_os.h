@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <map>
 #include <mutex>
@@ -16,9 +17,12 @@
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
-#include "platform/system_error.h"
 
 namespace fakes {
+
+// A failing fake leaves its code as the thread's last error, where
+// FakeSystem::LastErrorCode finds it.
+inline void SetFakeLastError(int code) { errno = code; }
 
 // Registry values keyed by hive, key and value name, compared without
 // regard to letter case like the real store. `failWith` makes every call
@@ -81,7 +85,7 @@ class FakeRegistry : public platform::Registry {
     return text;
   }
   static int Fail(int code) {
-    platform::SetLastErrorCode(code);
+    SetFakeLastError(code);
     return code;
   }
 
@@ -115,19 +119,19 @@ class FakeShell : public platform::Shell {
   int DeleteTree(const std::string& path, bool contentsOnly) override {
     std::lock_guard<std::mutex> lock(mutex_);
     deletes_.push_back({path, "", contentsOnly});
-    if (deleteResult != 0) platform::SetLastErrorCode(deleteResult);
+    if (deleteResult != 0) SetFakeLastError(deleteResult);
     return deleteResult;
   }
   int CopyTree(const std::string& from, const std::string& to) override {
     std::lock_guard<std::mutex> lock(mutex_);
     copies_.push_back({from, to, false});
-    if (copyResult != 0) platform::SetLastErrorCode(copyResult);
+    if (copyResult != 0) SetFakeLastError(copyResult);
     return copyResult;
   }
   int MoveTree(const std::string& from, const std::string& to) override {
     std::lock_guard<std::mutex> lock(mutex_);
     moves_.push_back({from, to, false});
-    if (moveResult != 0) platform::SetLastErrorCode(moveResult);
+    if (moveResult != 0) SetFakeLastError(moveResult);
     return moveResult;
   }
 

@@ -2,7 +2,9 @@
 // the answers a test sets and records what it was asked.
 #pragma once
 
+#include <cerrno>
 #include <mutex>
+#include <system_error>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +35,10 @@ class FakeSystem : public platform::System {
   std::string TempFolder() override { return tempFolder; }
   void LowerCurrentThreadPriority() override { ++priorityLowered; }
   int priorityLowered = 0;
+  // The C library's last error and the standard library's texts for it.
+  int LastErrorCode() override { return errno; }
+  void SetLastErrorCode(int code) override { errno = code; }
+  std::string ErrorText(int code) override { return std::generic_category().message(code) + "\r\n"; }
 };
 
 class FakeDialogs : public platform::Dialogs {

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/system_error.h"
+#include "platform/posix/system_error_posix.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/system_error.h"
+#include "platform/posix/system_error_posix.h"
 
 #include <errno.h>
 

@@ -11,6 +11,7 @@
 #include "platform/posix/console_window.h"
 #include "platform/posix/curl_http_client.h"
 #include "platform/posix/device_identity_posix.h"
+#include "platform/posix/http_browser.h"
 #include "platform/posix/posix_dialogs.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_system.h"
@@ -33,6 +34,7 @@ struct PosixPlatform {
   PosixDeviceIdentitySources identity;
   PosixShortcuts shortcuts;
   ConsoleWindowFactory windows;
+  HttpBrowser browser{http};
   // The movie player: the console player unless a caller set another.
   std::unique_ptr<MovieHost> movies;
 
@@ -48,6 +50,7 @@ struct PosixPlatform {
     view.identity = &identity;
     view.shortcuts = &shortcuts;
     view.windows = &windows;
+    view.browser = &browser;
     view.movies = movies.get();
     view.mainLoop = &mainLoop;
     return view;

@@ -1,4 +1,5 @@
 #include "platform/posix/posix_system.h"
+#include "platform/posix/system_error_posix.h"
 
 #include <limits.h>
 #include <sys/resource.h>
@@ -87,5 +88,11 @@ void PosixSystem::LowerCurrentThreadPriority() {
   const id_t thread = static_cast<id_t>(syscall(SYS_gettid));
   (void)setpriority(PRIO_PROCESS, thread, 19);
 }
+
+int PosixSystem::LastErrorCode() { return platform::LastErrorCode(); }
+
+void PosixSystem::SetLastErrorCode(int code) { platform::SetLastErrorCode(code); }
+
+std::string PosixSystem::ErrorText(int code) { return SystemErrorText(code); }
 
 }  // namespace platform

@@ -20,6 +20,10 @@ class PosixSystem : public System {
   std::string TempFolder() override;
   // Raises the thread's nice value to the highest (lowest priority).
   void LowerCurrentThreadPriority() override;
+  // errno, and the C library's message in the current locale's language.
+  int LastErrorCode() override;
+  void SetLastErrorCode(int code) override;
+  std::string ErrorText(int code) override;
 };
 
 }  // namespace platform

@@ -352,6 +352,8 @@ std::string PosixShell::SpecialFolderPath(SpecialFolder folder) {
       return XdgDataHome() + "/applications";
     case SpecialFolder::CommonDesktop:
       return XdgDesktopFolder();
+    case SpecialFolder::ProgramFiles:
+      return XdgDataHome();
   }
   return std::string();
 }

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/system_error.h"
+#include "platform/posix/system_error_posix.h"
 
 namespace platform {
 

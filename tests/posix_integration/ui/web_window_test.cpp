@@ -10,6 +10,7 @@
 #include "app/messages.h"
 #include "fakes/fake_platform.h"
 #include "platform/posix/curl_http_client.h"
+#include "platform/posix/http_browser.h"
 #include "platform/posix/posix_file_system.h"
 #include "support/refserver.h"
 #include "support/temp_dir.h"
@@ -85,6 +86,7 @@ class WebPixelsTest : public ::testing::Test {
     p.dialogs = &dialogs;
     p.files = &files;
     p.http = &http;
+    p.browser = &browser;
     p.mainLoop = &mainLoop;
     application = std::make_unique<app::CInstallerApp>(p);
     application->appName = "Quorix";
@@ -138,6 +140,7 @@ class WebPixelsTest : public ::testing::Test {
   fakes::FakeDialogs dialogs;
   platform::PosixFileSystem files;
   platform::CurlHttpClient http;
+  platform::HttpBrowser browser{http};
   std::unique_ptr<app::CInstallerApp> application;
   fs::path savedCwd;
 };

@@ -9,9 +9,9 @@
 #include "fakes/fake_http.h"
 #include "fakes/fake_platform.h"
 #include "net/request_forms.h"
+#include "platform/message_queue.h"
 #include "platform/posix/curl_http_client.h"
 #include "platform/posix/posix_file_system.h"
-#include "platform/system_error.h"
 #include "support/refserver.h"
 
 namespace net {
@@ -23,6 +23,7 @@ class FakeSession : public ReportSession {
  public:
   ReportFields fields;
   net::SessionStats stats;
+  platform::QueueMainLoop loop;
 
   FakeSession() {
     fields.appName = "Quorix";
@@ -49,6 +50,7 @@ class FakeSession : public ReportSession {
     detail_ = text;
   }
   std::mutex& ReportLock() override { return reportLock_; }
+  platform::MainLoop& Loop() override { return loop; }
   void PostReportDone() override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++reportDone_;
@@ -88,12 +90,13 @@ TEST(ErrorBoxTextTest, LinesFollowThePairsAndTheCause) {
 }
 
 TEST(SystemErrorTextTest, TextIsCutToItsField) {
-  const std::string whole = platform::SystemErrorText(28);  // no space left on device
+  fakes::FakeSystem system;
+  const std::string whole = system.ErrorText(28);  // no space left on device
   ASSERT_GT(whole.size(), 10u);
-  EXPECT_EQ(SystemErrorText(28, 1000), whole);
-  EXPECT_EQ(SystemErrorText(28, 8), whole.substr(0, 6));
-  EXPECT_EQ(SystemErrorText(28, 0), "");
-  EXPECT_EQ(SystemErrorText(0, 1000), "");
+  EXPECT_EQ(SystemErrorText(system, 28, 1000), whole);
+  EXPECT_EQ(SystemErrorText(system, 28, 8), whole.substr(0, 6));
+  EXPECT_EQ(SystemErrorText(system, 28, 0), "");
+  EXPECT_EQ(SystemErrorText(system, 0, 1000), "");
 }
 
 class ReportsTest : public ::testing::Test {
@@ -122,7 +125,7 @@ class ReportsTest : public ::testing::Test {
 TEST_F(ReportsTest, SuccessSendsPixel20AndFinishWithoutLemOnce) {
   Reports reports(platform, session);
   session.stats.step = 85;
-  platform::SetLastErrorCode(0);  // nothing failed: no detail even when asked for
+  system.SetLastErrorCode(0);  // nothing failed: no detail even when asked for
   ASSERT_TRUE(reports.FinishReport(100, true));
   EXPECT_FALSE(reports.FinishReport(21, false));
   const auto sent = Sent(reports);
@@ -143,9 +146,9 @@ TEST_F(ReportsTest, SuccessSendsPixel20AndFinishWithoutLemOnce) {
 TEST_F(ReportsTest, FailureCarriesParametersAndTheSystemError) {
   Reports reports(platform, session);
   session.stats.step = 41;
-  platform::SetLastErrorCode(28);
+  system.SetLastErrorCode(28);
   ASSERT_TRUE(reports.FinishReport(1, true, {std::string("m"), std::string("b & c=d")}));
-  EXPECT_EQ(session.ErrorDetail(), platform::SystemErrorText(28));
+  EXPECT_EQ(session.ErrorDetail(), system.ErrorText(28));
   const auto sent = Sent(reports);
   ASSERT_EQ(sent.size(), 2u);
   const auto& stats = sent[0].objectName == "servlet/UpdateServlet" ? sent[0] : sent[1];
@@ -153,7 +156,7 @@ TEST_F(ReportsTest, FailureCarriesParametersAndTheSystemError) {
   EXPECT_EQ(FormField(pixel.body, "ac"), "21");
   EXPECT_EQ(FormField(stats.body, "ier"), "1");
   EXPECT_EQ(FormField(stats.body, "ies"), "41");
-  EXPECT_EQ(FormField(stats.body, "lem"), platform::SystemErrorText(28));
+  EXPECT_EQ(FormField(stats.body, "lem"), system.ErrorText(28));
   EXPECT_EQ(FormField(stats.body, "parm1"), "m");
   EXPECT_EQ(FormField(stats.body, "parm2"), "b & c=d");
   EXPECT_EQ(FormField(stats.body, "parm3"), "<absent>");
@@ -163,7 +166,7 @@ TEST_F(ReportsTest, FailureCarriesParametersAndTheSystemError) {
   // A later error box names the cause first.
   reports.ErrorReport("Directory copying failed", {ReportPair{"From", "u"}, ReportPair{"To", "i"}});
   ASSERT_EQ(dialogs.Boxes().size(), 1u);
-  EXPECT_NE(dialogs.Boxes()[0].text.find("\nCause: " + platform::SystemErrorText(28)), std::string::npos);
+  EXPECT_NE(dialogs.Boxes()[0].text.find("\nCause: " + system.ErrorText(28)), std::string::npos);
   EXPECT_EQ(dialogs.Boxes()[0].style, platform::BoxStyle::Error);
 }
 
@@ -223,6 +226,35 @@ TEST_F(ReportsTest, WebPixelPathReplacesTheServletWhenNamed) {
   EXPECT_EQ(codes, std::vector<unsigned>{1});
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].objectName, "servlet/PixelServlet");
+}
+
+TEST_F(ReportsTest, EndOfProgramWaitsInTheMainLoopForTheLastReport) {
+  Reports reports(platform, session);
+  std::mutex lock;
+  std::condition_variable changed;
+  bool started = false, released = false;
+  reports.SetWebPixelSender([&](unsigned) {
+    std::unique_lock<std::mutex> hold(lock);
+    started = true;
+    changed.notify_all();
+    changed.wait(hold, [&] { return released; });
+  });
+  session.fields.useWebPixels = true;
+  session.loop.Quit(0);  // the application's loop has ended, as at the end of a run
+  reports.TrackingPixel(20);
+  std::thread releaser([&] {
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait(hold, [&] { return started; });
+    released = true;
+    changed.notify_all();
+  });
+  reports.AwaitReportsInLoop();
+  EXPECT_EQ(reports.PendingReports(), 0);
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    EXPECT_TRUE(released);
+  }
+  releaser.join();
 }
 
 TEST_F(ReportsTest, PixelExchangesAreSerialised) {

@@ -1,6 +1,5 @@
-// The calling thread's last system error and the system's message for it.
-// Platform calls that fail leave their code here, so that the failure
-// reports can add the system's explanation.
+// The calling thread's last system error (errno) and the C library's
+// message for it, behind PosixSystem's calls of the same names.
 #pragma once
 
 #include <string>

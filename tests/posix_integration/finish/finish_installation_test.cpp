@@ -19,7 +19,6 @@
 #include "platform/posix/registry_posix.h"
 #include "platform/posix/shell_posix.h"
 #include "platform/posix/shortcuts_posix.h"
-#include "platform/system_error.h"
 #include "support/temp_dir.h"
 
 namespace finish {
@@ -40,7 +39,7 @@ class SwitchableRegistry : public platform::Registry {
   }
   int WriteString(Hive hive, const std::string& key, const std::string& name, const std::string& text) override {
     if (failWith != 0) {
-      platform::SetLastErrorCode(failWith);
+      errno = failWith;
       return failWith;
     }
     return real.WriteString(hive, key, name, text);
@@ -57,7 +56,7 @@ class CountingShortcuts : public platform::Shortcuts {
   int CreateShortcut(const std::string& linkPath, const std::string& target, const std::string& workingFolder,
                      const std::string& description, const std::optional<std::string>& iconPath) override {
     if (++calls == failCall) {
-      platform::SetLastErrorCode(EIO);
+      errno = EIO;
       return 1;
     }
     return real.CreateShortcut(linkPath, target, workingFolder, description, iconPath);

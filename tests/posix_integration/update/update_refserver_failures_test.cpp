@@ -11,6 +11,7 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <system_error>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -20,7 +21,6 @@
 
 #include "platform/posix/curl_http_client.h"
 #include "platform/posix/processes_posix.h"
-#include "platform/system_error.h"
 #include "support/refserver.h"
 #include "update_worker_fixture.h"
 
@@ -99,7 +99,7 @@ class TroubledFileSystem : public platform::PosixFileSystem {
   };
 
   static std::unique_ptr<platform::File> Refuse(std::string* error) {
-    if (error) *error = platform::SystemErrorText(EROFS);
+    if (error) *error = std::generic_category().message(EROFS);
     errno = EROFS;
     return nullptr;
   }
