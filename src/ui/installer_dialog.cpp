@@ -205,7 +205,13 @@ void CInstallerDlg::StartWorker() {
   config.flv = app_.flashVersion;
   worker_ = std::make_unique<update::CUpdateVersionFiles>(config);
   workerHeld_ = false;
-  worker_->Start();
+  if (worker_->Start()) return;
+  // No thread for the installation: the session ends as a run that could
+  // not fetch its file list, with the system's reason.
+  worker_.reset();
+  app_.Reports().FinishReport(update::kFinalListTransport, true, {"rc=no worker thread"});
+  app_.Reports().ErrorReport("The installation could not be started");
+  app_.PostToMainThread(app::WM_APP_FILESET_DONE, 1, 0);
 }
 
 void CInstallerDlg::StopWorker() {

@@ -1,6 +1,7 @@
 #include "update/update_worker.h"
 
 #include <cstdio>
+#include <system_error>
 
 #include "build_config.h"
 #include "net/http_post.h"
@@ -29,9 +30,14 @@ CUpdateVersionFiles::CUpdateVersionFiles(const WorkerConfig& config)
 
 CUpdateVersionFiles::~CUpdateVersionFiles() { Stop(); }
 
-void CUpdateVersionFiles::Start() {
-  if (thread_.joinable()) return;
-  thread_ = std::thread([this] { ThreadMain(); });
+bool CUpdateVersionFiles::Start() {
+  if (thread_.joinable()) return true;
+  try {
+    thread_ = std::thread([this] { ThreadMain(); });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
 }
 
 void CUpdateVersionFiles::PostRun() { queue_.Post({app::WM_UPDATE_RUN, 0, 0}); }

@@ -127,7 +127,8 @@ class CUpdateVersionFiles {
   CUpdateVersionFiles& operator=(const CUpdateVersionFiles&) = delete;
 
   // Starts the thread at the lowest priority; its first run begins at once.
-  void Start();
+  // False, and nothing runs, when the system gives no thread.
+  [[nodiscard]] bool Start();
   // Queues a complete new run (the movie's "Retry"); it starts when the
   // current run has ended. Any thread.
   void PostRun();

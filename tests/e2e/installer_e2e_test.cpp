@@ -353,6 +353,8 @@ struct FailureCase {
   const char* box;  // text the error box shows (on standard error without a terminal)
 };
 
+void PrintTo(const FailureCase& row, std::ostream* out) { *out << row.name; }
+
 class InstallerFailureTest : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(InstallerFailureTest, EndsWithItsCodeBoxAndNoInstallation) {

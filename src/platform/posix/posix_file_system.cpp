@@ -1,5 +1,7 @@
 #include "platform/posix/posix_file_system.h"
 
+#include "platform/posix/file_copy_posix.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -156,44 +158,15 @@ int64_t PosixFileSystem::FileSize(const std::string& path) {
 }
 
 bool PosixFileSystem::CopyOneFile(const std::string& from, const std::string& to) {
-  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
   struct stat st;
-  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int code = errno;
-    close(in);
-    errno = code ? code : EINVAL;
+  if (stat(from.c_str(), &st) != 0) return false;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
     return false;
   }
-  // A target that is a link is replaced, never written through.
-  unlink(to.c_str());
-  const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, st.st_mode & 07777);
-  if (out < 0) {
-    const int code = errno;
-    close(in);
-    errno = code;
-    return false;
-  }
-  bool ok = true;
-  std::vector<char> buffer(1 << 20);
-  for (;;) {
-    const ssize_t n = read(in, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
-      ok = false;
-      break;
-    }
-  }
-  const int code = ok ? 0 : errno;
-  if (close(out) != 0) ok = false;
-  close(in);
-  if (!ok && code) errno = code;
-  return ok;
+  const int code = CopyRegularFile(AT_FDCWD, from, AT_FDCWD, to, st, true);
+  if (code != 0) errno = code;
+  return code == 0;
 }
 
 bool PosixFileSystem::MoveOneFile(const std::string& from, const std::string& to) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <thread>
@@ -257,16 +258,61 @@ TEST_F(ReportsTest, EndOfProgramWaitsInTheMainLoopForTheLastReport) {
   releaser.join();
 }
 
+// An HTTP client whose exchanges each take a while and that records how
+// many were open at the same time.
+class SlowExchanges : public platform::HttpClient {
+ public:
+  std::unique_ptr<platform::HttpStream> Post(const platform::HttpPostRequest&) override {
+    return std::make_unique<Stream>(*this);
+  }
+  void SetExtraCaFile(const std::string&) override {}
+  std::unique_ptr<platform::HttpDownloadSession> OpenSession(const std::string&, const platform::HttpTimeouts&) override {
+    return nullptr;
+  }
+  int MostAtOnce() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return mostAtOnce_;
+  }
+  int Exchanges() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return exchanges_;
+  }
+
+ private:
+  class Stream : public platform::HttpStream {
+   public:
+    explicit Stream(SlowExchanges& owner) : owner_(owner) {
+      std::lock_guard<std::mutex> hold(owner_.lock_);
+      ++owner_.exchanges_;
+      owner_.mostAtOnce_ = std::max(owner_.mostAtOnce_, ++owner_.open_);
+    }
+    ~Stream() override {
+      std::lock_guard<std::mutex> hold(owner_.lock_);
+      --owner_.open_;
+    }
+    bool Read(char*, size_t, size_t* received) override {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      *received = 0;
+      return true;
+    }
+    std::string FailureText() const override { return {}; }
+
+   private:
+    SlowExchanges& owner_;
+  };
+
+  mutable std::mutex lock_;
+  int open_ = 0, mostAtOnce_ = 0, exchanges_ = 0;
+};
+
 TEST_F(ReportsTest, PixelExchangesAreSerialised) {
+  SlowExchanges slow;
+  platform.http = &slow;
   Reports reports(platform, session);
-  std::unique_lock<std::mutex> held(session.ReportLock());
-  reports.TrackingPixel(1);
-  reports.TrackingPixel(1);
-  // Both pixel threads wait for the lock: nothing can have been sent.
-  for (int i = 0; i < 50 && reports.PendingReports() != 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_EQ(http.Requests().size(), 0u);
-  held.unlock();
-  EXPECT_EQ(Sent(reports).size(), 2u);
+  for (int i = 0; i < 4; ++i) reports.TrackingPixel(1);
+  reports.WaitForReports();
+  EXPECT_EQ(slow.Exchanges(), 4);
+  EXPECT_EQ(slow.MostAtOnce(), 1);
 }
 
 // The closing reports reach the real reference server: one pixel with

@@ -23,6 +23,8 @@ struct FailureRow {
   const char* movieError;  // "ErrorMsg" parameter, or null for none
 };
 
+void PrintTo(const FailureRow& row, std::ostream* out) { *out << row.name; }
+
 class UpdateFailureTest : public UpdateWorkerFixture, public ::testing::WithParamInterface<FailureRow> {};
 
 TEST_P(UpdateFailureTest, EndsInItsCodeBoxAndCleanState) {

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <future>
 
 #include "platform/posix/curl_http_client.h"
 #include "platform/posix/processes_posix.h"
@@ -52,7 +53,7 @@ TEST_F(WorkerThreadTest, RetryQueuedDuringARunStartsANewRun) {
   Serve("http://f/a", "abc");
   SetList(Entry("W", "a.dat", "", 3, "http://f/a"));
   CUpdateVersionFiles worker({kRunModeInstall, &application, &channel, 0, 0});
-  worker.Start();
+  ASSERT_TRUE(worker.Start());
   MainThread loop{mainLoop, channel, {}, {}};
   bool posted = false;
   loop.Pump(2, [&](const std::string& function) {
@@ -75,7 +76,7 @@ TEST_F(WorkerThreadTest, CancelStopsCallsAndPostsNothing) {
   CUpdateVersionFiles worker({kRunModeInstall, &application, &channel, 0, 0});
   std::atomic<int> callsAfterCancel{0};
   MainThread loop{mainLoop, channel, {}, {}};
-  worker.Start();
+  ASSERT_TRUE(worker.Start());
   // The user confirms leaving when the first file name shows.
   std::atomic<bool> cancelled{false};
   std::thread stopper;
@@ -107,13 +108,15 @@ TEST_F(WorkerThreadTest, CancelStopsCallsAndPostsNothing) {
 TEST_F(WorkerThreadTest, StopReleasesAWorkerWaitingInAMovieCall) {
   SetList("");
   CUpdateVersionFiles worker({kRunModeInstall, &application, &channel, 0, 0});
-  worker.Start();
+  ASSERT_TRUE(worker.Start());
   // Nobody handles the main queue: the worker blocks in its first call.
   while (mainLoop.TryTake() == std::nullopt) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   application.stats.userExit = true;
   channel.Release();
-  worker.Stop();  // returns: the waiting call was released
-  SUCCEED();
+  // A Stop that waited for the unanswered call would never return.
+  auto stopped = std::async(std::launch::async, [&] { worker.Stop(); });
+  ASSERT_EQ(stopped.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+      << "Stop still waits for the released movie call";
 }
 
 TEST_F(WorkerThreadTest, HeldWorkerWaitsAtItsNextCheck) {
@@ -121,7 +124,7 @@ TEST_F(WorkerThreadTest, HeldWorkerWaitsAtItsNextCheck) {
   SetList(Entry("W", "a.dat", "", 3, "http://f/a"));
   CUpdateVersionFiles worker({kRunModeInstall, &application, &channel, 0, 0});
   MainThread loop{mainLoop, channel, {}, {}};
-  worker.Start();
+  ASSERT_TRUE(worker.Start());
   size_t callsWhenHeld = 0;
   std::thread resumer;
   loop.Pump(1, [&](const std::string& function) {
