@@ -88,8 +88,9 @@ class CInstallerApp : public net::ReportSession {
   // Start-up: takes the start-up values, takes away a stale registration,
   // and runs either the reinstall/play dialog (a complete installation is
   // present) or a fresh installation. Returns when the last dialog has
-  // ended. `steps` is not owned and must outlive the call. Main thread.
-  bool InitInstance(StartupSteps& steps);
+  // ended; how the session went is in the statistics' final code. `steps`
+  // is not owned and must outlive the call. Main thread.
+  void InitInstance(StartupSteps& steps);
   // A fresh installation: the earlier one is taken away (keeping the user
   // name when keepUserName is set), then the player check and the installer
   // dialog. Also the reinstall choice of the reinstall/play dialog.

@@ -9,7 +9,7 @@
 
 namespace app {
 
-bool CInstallerApp::InitInstance(StartupSteps& steps) {
+void CInstallerApp::InitInstance(StartupSteps& steps) {
   steps_ = &steps;
   TakeStartupValues();
 
@@ -24,10 +24,10 @@ bool CInstallerApp::InitInstance(StartupSteps& steps) {
   serverAddress = net::LoadServerAddress(platform_, endpoints_.secureHost, endpoints_.securePort);
   if (none) {
     removeOnFailure = false;
-    if (steps.EnsureFlashPlayer() != 0) return true;
+    if (steps.EnsureFlashPlayer() != 0) return;
     ResetSessionStats();
     steps.RunInstallerDialog();
-    return true;
+    return;
   }
   // A complete installation has its settings file and both movies of the
   // reinstall/play dialog.
@@ -38,10 +38,9 @@ bool CInstallerApp::InitInstance(StartupSteps& steps) {
   if (platform_.files->Exists(settings) && platform_.files->Exists(message) && platform_.files->Exists(languages) &&
       steps.EnsureFlashPlayer() == 0) {
     steps.RunReinstallDialog(message);
-    return true;
+    return;
   }
   StartFreshInstall();
-  return true;
 }
 
 void CInstallerApp::StartFreshInstall() {

@@ -21,18 +21,13 @@
 #include <string_view>
 
 #include "app/installer_app.h"
+#include "net/final_codes.h"
 #include "platform/shortcuts.h"
 
 namespace finish {
 
-// Final codes of the finishing steps.
-enum class FinishCode : int32_t {
-  RenameFailed = 37,           // "Updater.exe" could not be renamed
-  MenuFolderFailed = 41,       // the Start-menu folder could not be created
-  MenuShortcutFailed = 42,     // a Start-menu shortcut could not be created
-  RegistryFailed = 43,         // the registration could not be written
-  DesktopShortcutFailed = 44,  // the desktop shortcut could not be created
-};
+// Final codes of the finishing steps (net/final_codes.h).
+using net::FinishCode;
 
 // Step codes of the finishing steps.
 inline constexpr int32_t kStepRegistry = 81;

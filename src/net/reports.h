@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/final_codes.h"
 #include "net/session_stats.h"
 #include "net/server_address.h"
 #include "platform/platform.h"
@@ -41,7 +42,6 @@ using ReportParms = std::array<std::optional<std::string>, 4>;
 inline constexpr unsigned kPixelFileList = 1;  // after a good file list
 inline constexpr unsigned kPixelSuccess = 20;  // the session ended with final code 100
 inline constexpr unsigned kPixelFailure = 21;  // any other end
-inline constexpr int32_t kFinalSuccess = 100;
 
 // Buffer sizes of the exchanges (replies are read and discarded).
 inline constexpr size_t kStatisticsReplyCapacity = 1000;

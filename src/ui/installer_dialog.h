@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/installer_app.h"
+#include "net/final_codes.h"
 #include "net/session_start.h"
 #include "ui/movie_dialog.h"
 #include "update/movie_call_channel.h"
@@ -15,13 +16,13 @@
 
 namespace ui {
 
-// Final codes the dialog sets.
-inline constexpr int32_t kFinalSessionStart = 1;
-inline constexpr int32_t kFinalNoDataFromServer = 27;
-inline constexpr int32_t kFinalInstallFolder = 36;  // the chosen folder cannot take the installation
-inline constexpr int32_t kFinalUserExit = 50;
-inline constexpr int32_t kFinalDeclined = 51;
-inline constexpr int32_t kFinalMovieError = 90;
+// Final codes the dialog sets (net/final_codes.h).
+using net::kFinalDeclined;
+using net::kFinalInstallFolder;
+using net::kFinalMovieError;
+using net::kFinalNoDataFromServer;
+using net::kFinalSessionStart;
+using net::kFinalUserExit;
 
 inline constexpr int kInstallerTemplate = 102;
 inline constexpr int kInstallerMovieControl = 102;

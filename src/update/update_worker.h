@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "app/installer_app.h"
+#include "net/final_codes.h"
 #include "app/settings_record.h"
 #include "platform/http.h"
 #include "platform/message_queue.h"
@@ -66,27 +67,26 @@ enum Step : int32_t {
   kStepApplyEnd = 60,
 };
 
-// Final codes of the update engine.
-enum FinalCode : int32_t {
-  kFinalListActionCode = 10,
-  kFinalEndProcessRejected = 11,
-  kFinalListTransport = 20,
-  kFinalDownloadData = 21,
-  kFinalEndProcessUnknown = 22,
-  kFinalAddressOpen = 23,
-  kFinalLocalCreate = 24,
-  kFinalLocalClose = 25,
-  kFinalAddressClose = 26,
-  kFinalEndProcessTransport = 28,
-  kFinalCopyTree = 30,
-  kFinalSubDir = 31,
-  kFinalWorkDirCreate = 32,
-  kFinalWorkDirEmpty = 33,
-  kFinalDelete = 34,
-  kFinalRunProgram = 35,
-  kFinalCopyExtracted = 38,
-  kFinalExtract = 39,
-};
+// Final codes of the update engine (net/final_codes.h).
+using net::FinalCode;
+using net::kFinalListActionCode;
+using net::kFinalEndProcessRejected;
+using net::kFinalListTransport;
+using net::kFinalDownloadData;
+using net::kFinalEndProcessUnknown;
+using net::kFinalAddressOpen;
+using net::kFinalLocalCreate;
+using net::kFinalLocalClose;
+using net::kFinalAddressClose;
+using net::kFinalEndProcessTransport;
+using net::kFinalCopyTree;
+using net::kFinalSubDir;
+using net::kFinalWorkDirCreate;
+using net::kFinalWorkDirEmpty;
+using net::kFinalDelete;
+using net::kFinalRunProgram;
+using net::kFinalCopyExtracted;
+using net::kFinalExtract;
 
 // The byte count as the movie shows it: "005b", "001k", "2.5M".
 std::string FormatSize(uint32_t bytes);
