@@ -289,7 +289,7 @@ TEST(InstallerEndToEnd, SessionStartFailures) {
     server.Misbehave("close", "/servlet/UpdateServlet", 2, "10");
     InstallerMachine machine(server);
     const RunResult run = machine.Run(kInstallScript);
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, 1);
     const auto finish = Finish(server.Requests());
     EXPECT_EQ(finish.first, "1");
     EXPECT_EQ(finish.second, "ERROR: Return from the server on initial post failed.  rc=3");
@@ -303,7 +303,7 @@ TEST(InstallerEndToEnd, SessionStartFailures) {
     RefServer server(options);
     InstallerMachine machine(server);
     const RunResult run = machine.Run(kInstallScript);
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(Finish(server.Requests()).second, "ERROR: Invalid return code from the server on initial post.  ac=11");
     EXPECT_TRUE(Lines(run, "movie ").empty());
   }
@@ -315,7 +315,7 @@ TEST(InstallerEndToEnd, SessionStartFailures) {
     WriteFile(machine.DownloadFolder() + "/cfg/Updater.cfg",
               "~ip=127.0.0.1~srvl=UpdateServlet~po=1~ca=" + server.caFile());
     const RunResult run = machine.Run(kInstallScript, 30);
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("Communication with the server failed"), std::string::npos) << run.err;
     EXPECT_EQ(Count(server.Requests(), "/servlet/PixelServlet", "ac", "21"), 1);
   }
@@ -331,7 +331,7 @@ TEST(InstallerEndToEnd, ExitWaitsForTheClosingPixel) {
 on play: Ready
 on InstallDir: Decline
 )");
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, 51) << "declined";
   EXPECT_GE(run.seconds, 2.0);
   const auto requests = server.Requests();
   EXPECT_EQ(Count(requests, "/servlet/PixelServlet", "ac", "21"), 1);
@@ -361,7 +361,7 @@ TEST_P(InstallerFailureTest, EndsWithItsCodeBoxAndNoInstallation) {
   c.arm(server);
   InstallerMachine machine(server);
   const RunResult run = machine.Run(c.script);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.exitCode, std::stoi(c.finalCode)) << run.err;
   EXPECT_NE(run.err.find(c.box), std::string::npos) << run.err;
   const auto requests = server.Requests();
   EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "txt", "FINISH"), 1);
