@@ -12,6 +12,7 @@
 #include "platform/movie.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
+#include "platform/session_log.h"
 #include "platform/shell.h"
 #include "platform/shortcuts.h"
 #include "platform/system.h"
@@ -30,6 +31,8 @@ struct Platform {
   MovieHost* movies = nullptr;
   WindowFactory* windows = nullptr;
   Shortcuts* shortcuts = nullptr;
+  // The session log; null: nothing is logged.
+  SessionLog* log = nullptr;
   // The main thread's message queue, shared by the application and the
   // platform parts that deliver events to the main thread (players). Null:
   // the application keeps a queue of its own.

@@ -14,6 +14,7 @@
 #include "platform/posix/posix_system.h"
 #include "platform/posix/processes_posix.h"
 #include "platform/posix/registry_posix.h"
+#include "platform/posix/session_log_posix.h"
 #include "platform/posix/shell_posix.h"
 #include "platform/posix/shortcuts_posix.h"
 
@@ -33,6 +34,8 @@ struct PosixPlatform {
   ConsoleWindowFactory windows;
   // The movie player: the console player unless a caller set another.
   std::unique_ptr<MovieHost> movies;
+  // The session log, when the program keeps one (tests leave it out).
+  std::unique_ptr<PosixSessionLog> log;
 
   Platform View() {
     Platform view;
@@ -47,6 +50,7 @@ struct PosixPlatform {
     view.shortcuts = &shortcuts;
     view.windows = &windows;
     view.movies = movies.get();
+    view.log = log.get();
     view.mainQueue = &mainQueue;
     return view;
   }
