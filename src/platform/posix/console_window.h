@@ -1,10 +1,17 @@
 // The dialog windows on a Linux terminal. A terminal has no window to size,
 // place or colour, so only the title shows: it is printed once as a heading
-// when it is set. Size and visibility are kept for whoever asks.
+// when it is set. Size and visibility are kept for whoever asks. While the
+// window waits for the update server, a terminal shows a line with the
+// seconds waited, redrawn each second; a log gets the line once, with the
+// time it took, when the wait is over.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/dialog_window.h"
 
@@ -14,6 +21,7 @@ class ConsoleWindow : public DialogWindow {
  public:
   // `outputFd` is not owned; it must stay open while the window lives.
   ConsoleWindow(int outputFd, bool visible) : outputFd_(outputFd), visible_(visible) {}
+  ~ConsoleWindow() override { ShowConnecting(false); }
 
   // Prints "==  <title>  ==" (the title without its surrounding spaces) on a
   // line of its own, unless that heading was the last one this window
@@ -21,6 +29,8 @@ class ConsoleWindow : public DialogWindow {
   void SetTitle(const std::string& title) override;
   // Prints the text followed by an empty line (a notice window's texts).
   void SetText(const std::string& text) override;
+  // In the language of the locale. Main thread.
+  void ShowConnecting(bool connecting) override;
   void SetTopmost() override {}
   void SetBackground(const Colour&) override {}
   void FitClient(int width, int height) override;
@@ -37,6 +47,12 @@ class ConsoleWindow : public DialogWindow {
   int width_ = 0;
   int height_ = 0;
   std::string shownHeading_;
+
+  std::mutex tickLock_;
+  std::condition_variable tickStop_;
+  bool connecting_ = false;
+  std::thread ticker_;
+  std::chrono::steady_clock::time_point connectStart_;
 };
 
 class ConsoleWindowFactory : public WindowFactory {

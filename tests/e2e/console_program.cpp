@@ -1,0 +1,35 @@
+// The installer as a person runs it on a terminal, for the scripted
+// terminal session test: the program's own wiring (console player, the
+// boxes reading through it, session log, final line), with the built-in
+// secure host pointed at the test's own server.
+//   websetup_console_e2e <secure port>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/messages.h"
+#include "platform/path.h"
+#include "platform/posix/posix_platform.h"
+#include "ui/application.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: websetup_console_e2e <secure port>\n");
+    return 2;
+  }
+  platform::PosixPlatform posix;
+  posix.log = std::make_unique<platform::PosixSessionLog>();
+  posix.processes.SetOutputFd(posix.log->Fd());
+  platform::ConsoleOptions options;
+  options.onCloseRequest = [&posix] { posix.mainQueue.Post({app::WM_APP_CLOSE_DIALOG, 1, 0}); };
+  auto console = std::make_unique<platform::ConsoleMovieHost>(posix.mainQueue, options);
+  platform::ConsoleMovieHost& player = *console;
+  posix.dialogs.SetAnswerSource([&player](const std::string& prompt) { return player.ReadAnswer(prompt); },
+                                [&player] { player.RepeatQuestion(); });
+  posix.movies = std::move(console);
+  app::BuiltInEndpoints endpoints = app::BuiltInEndpoints::FromBuild();
+  endpoints.secureHost = "localhost";
+  endpoints.securePort = std::atoi(argv[1]);
+  const int exitCode = ui::RunApplication(posix.View(), endpoints);
+  player.Finish(exitCode, posix.log->Path());
+  return exitCode;
+}
