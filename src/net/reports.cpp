@@ -51,7 +51,6 @@ void Reports::ErrorReport(std::string_view detail, const ReportPairs& pairs) {
   // The system's error when the step had one, otherwise what the transport
   // said of the exchange that failed.
   std::string cause = session_.ErrorDetail();
-  while (!cause.empty() && (cause.back() == '\n' || cause.back() == '\r')) cause.pop_back();
   if (cause.empty()) {
     std::lock_guard<std::mutex> lock(threadsLock_);
     cause = transportCause_;

@@ -17,19 +17,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   platform::PosixPlatform posix;
-  posix.log = std::make_unique<platform::PosixSessionLog>();
-  posix.processes.SetOutputFd(posix.log->Fd());
   platform::ConsoleOptions options;
   options.onCloseRequest = [&posix] { posix.mainQueue.Post({app::WM_APP_CLOSE_DIALOG, 1, 0}); };
-  auto console = std::make_unique<platform::ConsoleMovieHost>(posix.mainQueue, options);
-  platform::ConsoleMovieHost& player = *console;
-  posix.dialogs.SetAnswerSource([&player](const std::string& prompt) { return player.ReadAnswer(prompt); },
-                                [&player] { player.RepeatQuestion(); });
-  posix.movies = std::move(console);
   app::BuiltInEndpoints endpoints = app::BuiltInEndpoints::FromBuild();
   endpoints.secureHost = "localhost";
   endpoints.securePort = std::atoi(argv[1]);
-  const int exitCode = ui::RunApplication(posix.View(), endpoints);
-  player.Finish(exitCode, posix.log->Path());
-  return exitCode;
+  return platform::RunWithConsole(
+      posix, options, [&endpoints](const platform::Platform& view) { return ui::RunApplication(view, endpoints); });
 }

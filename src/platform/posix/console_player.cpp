@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <dirent.h>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +25,7 @@
 #include <vector>
 
 #include "platform/posix/console_texts.h"
+#include "platform/posix/posix_file_system.h"
 
 namespace platform {
 
@@ -121,27 +121,6 @@ std::string ShownSize(const std::string& text) {
   return shown;
 }
 
-// A folder holding nothing at all.
-bool IsEmptyFolder(const std::string& path) {
-  DIR* dir = opendir(path.c_str());
-  if (dir == nullptr) return false;
-  bool empty = true;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") {
-      empty = false;
-      break;
-    }
-  }
-  closedir(dir);
-  return empty;
-}
-
-bool IsFolder(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 bool PathExists(const std::string& path) {
   struct stat info {};
   return lstat(path.c_str(), &info) == 0;
@@ -166,9 +145,11 @@ FolderCheck CheckInstallFolder(const std::string& folder, const std::string& app
   // The rule of the installation itself: a folder that is not empty and
   // holds no installation of this application keeps its files, and the
   // installation goes into a folder of its own inside it.
-  const auto mayEmpty = [](const std::string& path) {
-    return IsEmptyFolder(path) || PathExists(path + "/cfg/ovl.cfg");
+  PosixFileSystem files;
+  const auto mayEmpty = [&files](const std::string& path) {
+    return files.IsEmptyDirectory(path) || PathExists(path + "/cfg/ovl.cfg");
   };
+  const auto IsFolder = [&files](const std::string& path) { return files.IsDirectory(path); };
   if (PathExists(check.target) && !IsFolder(check.target)) {
     check.problem = FolderProblem::IsFile;
     return check;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include <functional>
 #include <memory>
 
 #include "platform/posix/console_player.h"
@@ -55,5 +56,13 @@ struct PosixPlatform {
     return view;
   }
 };
+
+// Runs `application` on `posix` as a person at a terminal meets it: a new
+// session log (which also takes the output of started programs), the
+// console player made with `options`, the boxes reading their answers
+// through it, and the player's final line for the exit code that
+// `application` returns, which this returns too. Main thread.
+int RunWithConsole(PosixPlatform& posix, ConsoleOptions options,
+                   const std::function<int(const Platform&)>& application);
 
 }  // namespace platform
