@@ -368,10 +368,9 @@ class ConsolePlayerTerminalTest : public ::testing::Test {
     control_.reset();
     host_.reset();
     DiscardWaitingTasks(queue_);
-    const char byte = 's';
-    [[maybe_unused]] const ssize_t n = write(stopPipe_[1], &byte, 1);
-    reader_.join();
-    for (int fd : {master_, slave_, stopPipe_[0], stopPipe_[1]}) close(fd);
+    StopReadingTerminal();
+    for (int fd : {master_, slave_, stopPipe_[0], stopPipe_[1]})
+      if (fd >= 0) close(fd);
   }
 
   void StartHost(bool catchInterrupt = false, std::function<void()> onClose = {}) {
@@ -410,6 +409,13 @@ class ConsolePlayerTerminalTest : public ::testing::Test {
   std::string Screen() {
     std::lock_guard<std::mutex> lock(screenLock_);
     return screen_;
+  }
+
+  void StopReadingTerminal() {
+    if (!reader_.joinable()) return;
+    const char byte = 's';
+    [[maybe_unused]] const ssize_t n = write(stopPipe_[1], &byte, 1);
+    reader_.join();
   }
 
   // How often the terminal has shown `text` so far.
@@ -604,6 +610,22 @@ TEST_F(ConsolePlayerTerminalTest, EndOfInputIsACloseRequest) {
   ASSERT_EQ(0, tcgetattr(slave_, &mode));
   Type(std::string(1, static_cast<char>(mode.c_cc[VEOF])));
   ASSERT_TRUE(PumpUntil(queue_, [&] { return closeRequests == 1; }));
+  EXPECT_TRUE(sink_.raised.empty());
+}
+
+// A terminal that goes away is a close request, and the exit question then
+// gets no answer (which its box takes as leaving).
+TEST_F(ConsolePlayerTerminalTest, ATerminalThatGoesAwayIsACloseRequest) {
+  int closeRequests = 0;
+  StartHost(false, [&] { ++closeRequests; });
+  Load("DlgUpdater.qrx", 2);
+  Call(*control_, "InstallDir", "Quorix~/q");
+  ASSERT_TRUE(Shown("Language [1]: ")) << Screen();
+  StopReadingTerminal();  // its poll holds the terminal open
+  close(master_);
+  master_ = -1;
+  ASSERT_TRUE(PumpUntil(queue_, [&] { return closeRequests == 1; }));
+  EXPECT_EQ(std::nullopt, host_->ReadAnswer("[y/N] "));
   EXPECT_TRUE(sink_.raised.empty());
 }
 
