@@ -145,6 +145,7 @@ TEST(ConsoleSession, APersonInstallsThenLeavesAReinstall) {
   // The programs' own output went to the session log.
   std::string logs;
   for (const auto& entry : fs::directory_iterator(home + "/.local/state/websetup")) logs += ReadFile(entry.path());
+  WriteFile((fs::path(WEBSETUP_ARTIFACT_DIR) / "console-session" / "session-log.txt").string(), logs);
   EXPECT_NE(logs.find("sample archive"), std::string::npos) << logs;
   EXPECT_NE(logs.find("final code 100"), std::string::npos) << logs;
 
