@@ -149,19 +149,19 @@ FolderCheck CheckInstallFolder(const std::string& folder, const std::string& app
   const auto mayEmpty = [&files](const std::string& path) {
     return files.IsEmptyDirectory(path) || PathExists(path + "/cfg/ovl.cfg");
   };
-  const auto IsFolder = [&files](const std::string& path) { return files.IsDirectory(path); };
-  if (PathExists(check.target) && !IsFolder(check.target)) {
+  const auto isFolder = [&files](const std::string& path) { return files.IsDirectory(path); };
+  if (PathExists(check.target) && !isFolder(check.target)) {
     check.problem = FolderProblem::IsFile;
     return check;
   }
-  if (IsFolder(check.target) && !mayEmpty(check.target)) {
+  if (isFolder(check.target) && !mayEmpty(check.target)) {
     check.target = (check.target == "/" ? "" : check.target) + "/" + appName;
     check.subFolder = true;
-    if (PathExists(check.target) && !IsFolder(check.target)) {
+    if (PathExists(check.target) && !isFolder(check.target)) {
       check.problem = FolderProblem::IsFile;
       return check;
     }
-    if (IsFolder(check.target) && !mayEmpty(check.target)) {
+    if (isFolder(check.target) && !mayEmpty(check.target)) {
       check.problem = FolderProblem::ForeignFiles;
       return check;
     }
