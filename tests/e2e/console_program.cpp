@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   }
   platform::PosixPlatform posix;
   platform::ConsoleOptions options;
-  options.onCloseRequest = [&posix] { posix.mainQueue.Post({app::WM_APP_CLOSE_DIALOG, 1, 0}); };
+  options.onCloseRequest = [&posix] { posix.windows.RequestClose(); };
   app::BuiltInEndpoints endpoints = app::BuiltInEndpoints::FromBuild();
   endpoints.secureHost = "localhost";
   endpoints.securePort = std::atoi(argv[1]);

@@ -24,7 +24,7 @@ class PosixDialogs : public Dialogs {
   // come. Blocking; called from any thread.
   using AnswerSource = std::function<std::optional<std::string>(const std::string& prompt)>;
 
-  BoxAnswer MessageBox(const std::string& text, const std::string& caption, BoxStyle style) override;
+  BoxAnswer ShowMessageBox(const std::string& text, const std::string& caption, BoxStyle style) override;
   std::optional<std::string> BrowseForFolder(const std::string& title) override;
 
   // Set before the application runs; empty reads standard input.

@@ -6,7 +6,7 @@ int RunWithConsole(PosixPlatform& posix, ConsoleOptions options,
                    const std::function<int(const Platform&)>& application) {
   posix.log = std::make_unique<PosixSessionLog>();
   posix.processes.SetOutputFd(posix.log->Fd());
-  auto console = std::make_unique<ConsoleMovieHost>(posix.mainQueue, std::move(options));
+  auto console = std::make_unique<ConsoleMovieHost>(posix.mainLoop, std::move(options));
   ConsoleMovieHost& player = *console;
   // One reader of the terminal: the boxes take their answers through the
   // player, which asks its open question again when a box leaves the

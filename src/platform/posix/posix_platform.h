@@ -2,9 +2,11 @@
 // context that hands them to the logic.
 #pragma once
 
-#include "platform/platform.h"
 #include <functional>
 #include <memory>
+
+#include "platform/message_queue.h"
+#include "platform/platform.h"
 
 #include "platform/posix/console_player.h"
 #include "platform/posix/console_window.h"
@@ -22,7 +24,7 @@
 namespace platform {
 
 struct PosixPlatform {
-  MessageQueue mainQueue;  // the main thread's queue
+  QueueMainLoop mainLoop;  // the console waits on a plain queue
   PosixSystem system;
   PosixFileSystem files;
   CurlHttpClient http;
@@ -52,7 +54,7 @@ struct PosixPlatform {
     view.windows = &windows;
     view.movies = movies.get();
     view.log = log.get();
-    view.mainQueue = &mainQueue;
+    view.mainLoop = &mainLoop;
     return view;
   }
 };
