@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/messages.h"
-#include "platform/path.h"
 #include "platform/posix/posix_platform.h"
 #include "ui/application.h"
 
