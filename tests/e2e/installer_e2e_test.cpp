@@ -198,6 +198,11 @@ TEST(InstallerEndToEnd, FreshInstallationThenPlay) {
   // The lobby started with the folder, a "~" for every space.
   std::string folderArgument = dir;
   for (char& c : folderArgument) c = c == ' ' ? '~' : c;
+  // The lobby is not waited for: on a busy machine it writes its line after
+  // the installer has ended.
+  for (int i = 0; i < 200 && machine.SampleLog().find(folderArgument) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
   EXPECT_NE(machine.SampleLog().find(folderArgument), std::string::npos) << machine.SampleLog();
 
   // The movie: the start variables in order before Play, the language chosen.
