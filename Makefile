@@ -12,7 +12,7 @@ PACKAGES := build-essential cmake pkg-config libgtest-dev libgmock-dev \
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test demo asan tsan clean bench
+.PHONY: all deps configure build test demo asan tsan clean bench windows windows-test
 
 all: build
 
@@ -65,3 +65,33 @@ asan tsan: deps
 
 clean:
 	rm -rf $(BUILD)
+
+# The Windows program: websetup.exe for i686 (the one shipped) and x86_64
+# (the one Wine runs here), cross-built with MinGW-w64 in
+# $(BUILD)/windows-<arch>. The x86_64 build also makes the tests of the
+# Windows layer.
+WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
+                    wine wine64 xvfb libgtest-dev nlohmann-json3-dev cmake python3
+WINDOWS_ARCHS := i686 x86_64
+
+windows:
+	@missing=""; for p in $(WINDOWS_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends $$missing; \
+	fi
+	@for arch in $(WINDOWS_ARCHS); do \
+	  tests=OFF; [ $$arch = x86_64 ] && tests=ON; \
+	  cmake -S . -B $(BUILD)/windows-$$arch -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/mingw-$$arch.cmake \
+	    -DCMAKE_BUILD_TYPE=MinSizeRel -DWEBSETUP_WERROR=ON -DWEBSETUP_TESTS=$$tests \
+	    -DWEBSETUP_HOST_BUILD_DIR=$(abspath $(BUILD)) $(CMAKE_FLAGS) && \
+	  cmake --build $(BUILD)/windows-$$arch -j $(JOBS) || exit 1; \
+	done
+	@ls -l $(foreach a,$(WINDOWS_ARCHS),$(BUILD)/windows-$(a)/bin/websetup.exe)
+
+# The Windows layer's tests under Wine (64-bit, headless, a fresh prefix in
+# $(BUILD)/wine) against the reference server of the Linux build.
+windows-test: build windows
+	tools/windows/wine_test.sh $(BUILD) $(BUILD)/windows-x86_64
