@@ -97,8 +97,11 @@ TEST_F(Win32FilesTest, MoveTreeMergesAndDeleteTreeEmptiesOrRemoves) {
   SetFileAttributesA((folder / "to\\keep.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(shell.DeleteTree(folder / "to", true), 0);
   EXPECT_TRUE(files.IsEmptyDirectory(folder / "to"));
-  EXPECT_EQ(shell.DeleteTree(folder / "to", false), 0);
+  ASSERT_TRUE(files.CreateDirectory(folder / "to\\cwd"));
+  ASSERT_TRUE(files.SetCurrentDirectory(folder / "to\\cwd"));
+  EXPECT_EQ(shell.DeleteTree(folder / "to", false), 0) << "a current directory inside does not keep the tree";
   EXPECT_FALSE(files.Exists(folder / "to"));
+  EXPECT_EQ(files.CurrentDirectory(), folder.path());
   EXPECT_NE(shell.DeleteTree(folder / "to", false), 0) << "a missing tree is an error";
 }
 

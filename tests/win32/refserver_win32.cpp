@@ -26,7 +26,9 @@ constexpr auto kStartTimeout = std::chrono::seconds(10);
 constexpr auto kStopTimeout = std::chrono::seconds(5);
 
 // Runs `script` with the Linux shell, without waiting for it. The script
-// must not hold a double quote.
+// must not hold a double quote. For a Linux program Wine fills the process
+// information with values that are no handles of this process: closing them
+// would close whatever handles happen to carry those numbers.
 bool RunLinuxShell(const std::string& script) {
   std::string commandLine = "\"Z:\\bin\\sh\" -c \"" + script + "\"";
   STARTUPINFOA startup{};
@@ -36,8 +38,6 @@ bool RunLinuxShell(const std::string& script) {
                       &started)) {
     return false;
   }
-  if (started.hProcess) CloseHandle(started.hProcess);
-  if (started.hThread) CloseHandle(started.hThread);
   return true;
 }
 

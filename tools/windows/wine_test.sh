@@ -29,14 +29,18 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 stop_wine() { "$wineserver" -k 2>/dev/null || true; }
 trap stop_wine EXIT
 
-rm -rf "$wine_root"
-mkdir -p "$WINEPREFIX" "$HOME" "$wine_root/scratch"
-
-started=$(date +%s)
-timeout 300 "$wine64" wineboot -u </dev/null >"$wine_root/wineboot.log" 2>&1
-timeout 60 "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
-"$wineserver" -w
-echo "wine_test: prefix ready in $(( $(date +%s) - started )) s"
+# WINE_TEST_REUSE_PREFIX=1 keeps a prefix made by an earlier run (for
+# working on the tests; a test run proper starts from a fresh one).
+if [ "${WINE_TEST_REUSE_PREFIX:-0}" != 1 ] || [ ! -f "$wine_root/ready" ]; then
+  rm -rf "$wine_root"
+  mkdir -p "$WINEPREFIX" "$HOME" "$wine_root/scratch"
+  started=$(date +%s)
+  timeout 300 "$wine64" wineboot -u </dev/null >"$wine_root/wineboot.log" 2>&1
+  timeout 60 "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+  "$wineserver" -w
+  touch "$wine_root/ready"
+  echo "wine_test: prefix ready in $(( $(date +%s) - started )) s"
+fi
 
 cd "$windows_build/bin"
 status=0

@@ -125,6 +125,22 @@ int TransferTree(const std::string& from, const std::string& to, const FileStep&
   return failure.Result();
 }
 
+// Windows keeps a folder that is a process's current directory: when the
+// current directory lies in the tree `path`, it moves to the tree's parent.
+void LeaveTree(const std::string& path) {
+  char current[MAX_PATH + 1] = {};
+  const DWORD length = GetCurrentDirectoryA(MAX_PATH, current);
+  char full[MAX_PATH + 1] = {};
+  if (length == 0 || GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr) == 0) return;
+  const std::string tree = full;
+  const std::string here(current, length);
+  const bool inside = here.size() >= tree.size() && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, here.c_str(),
+                                                                    static_cast<int>(tree.size()), tree.c_str(),
+                                                                    static_cast<int>(tree.size())) == CSTR_EQUAL &&
+                      (here.size() == tree.size() || here[tree.size()] == '\\');
+  if (inside) SetCurrentDirectoryA(DirectoryOf(tree).c_str());
+}
+
 }  // namespace
 
 std::string Win32Shell::SpecialFolderPath(SpecialFolder folder) {
@@ -147,6 +163,7 @@ int Win32Shell::DeleteTree(const std::string& path, bool contentsOnly) {
       failure.Note(ERROR_DIRECTORY);
     }
   } else {
+    LeaveTree(path);
     DeleteEntry(path, {std::string(), attributes}, failure);
   }
   return failure.Result();

@@ -17,7 +17,9 @@ class Win32Shell : public Shell {
  public:
   // SHGetFolderPathA with the folder's CSIDL.
   std::string SpecialFolderPath(SpecialFolder folder) override;
-  // Read-only entries are made writable before they are deleted.
+  // Read-only entries are made writable before they are deleted. A current
+  // directory inside the deleted tree moves to the tree's parent, since
+  // Windows cannot remove a folder that is a current directory.
   int DeleteTree(const std::string& path, bool contentsOnly) override;
   // CopyFileA per file, existing targets overwritten (read-only ones made
   // writable first); file attributes and times come along with CopyFileA.
