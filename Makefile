@@ -71,7 +71,7 @@ clean:
 # $(BUILD)/windows-<arch>. The x86_64 build also makes the tests of the
 # Windows layer.
 WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
-                    wine wine64 xvfb libgtest-dev nlohmann-json3-dev cmake python3
+                    wine wine64 xvfb libgtest-dev nlohmann-json3-dev cmake python3 locales
 WINDOWS_ARCHS := i686 x86_64
 
 windows:
@@ -83,10 +83,10 @@ windows:
 	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends $$missing; \
 	fi
 	@for arch in $(WINDOWS_ARCHS); do \
-	  tests=OFF; [ $$arch = x86_64 ] && tests=ON; \
+	  tests="-DWEBSETUP_TESTS=OFF"; \
+	  [ $$arch = x86_64 ] && tests="-DWEBSETUP_TESTS=ON -DWEBSETUP_HOST_BUILD_DIR=$(abspath $(BUILD))"; \
 	  cmake -S . -B $(BUILD)/windows-$$arch -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/mingw-$$arch.cmake \
-	    -DCMAKE_BUILD_TYPE=MinSizeRel -DWEBSETUP_WERROR=ON -DWEBSETUP_TESTS=$$tests \
-	    -DWEBSETUP_HOST_BUILD_DIR=$(abspath $(BUILD)) $(CMAKE_FLAGS) && \
+	    -DCMAKE_BUILD_TYPE=MinSizeRel -DWEBSETUP_WERROR=ON $$tests $(CMAKE_FLAGS) && \
 	  cmake --build $(BUILD)/windows-$$arch -j $(JOBS) || exit 1; \
 	done
 	@ls -l $(foreach a,$(WINDOWS_ARCHS),$(BUILD)/windows-$(a)/bin/websetup.exe)
