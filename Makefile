@@ -16,14 +16,20 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 all: build
 
-deps:
-	@missing=""; for p in $(PACKAGES); do \
+# Installs those of the Debian packages $(1) that are missing.
+define install_missing
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
-	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get -o DPkg::Lock::Timeout=600 \
+	    install -y --no-install-recommends $$missing; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
 
 # The update benchmark (bench/run_bench.sh): a Release build of the update
 # worker's driver and the reference server in its own folder, nginx and GNU
@@ -32,13 +38,7 @@ BENCH_BUILD ?= build-bench
 BENCH_PACKAGES := nginx time curl
 
 bench: deps
-	@missing=""; for p in $(BENCH_PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
-	fi
+	$(call install_missing,$(BENCH_PACKAGES))
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DWEBSETUP_WERROR=$(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target update_bench refserver
 	bench/run_bench.sh $(BENCH_BUILD)
@@ -75,17 +75,11 @@ WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils
 WINDOWS_ARCHS := i686 x86_64
 
 windows:
-	@missing=""; for p in $(WINDOWS_PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends $$missing; \
-	fi
+	$(call install_missing,$(WINDOWS_PACKAGES))
 	@for arch in $(WINDOWS_ARCHS); do \
 	  tests="-DWEBSETUP_TESTS=OFF"; \
 	  [ $$arch = x86_64 ] && tests="-DWEBSETUP_TESTS=ON -DWEBSETUP_HOST_BUILD_DIR=$(abspath $(BUILD))"; \
-	  cmake -S . -B $(BUILD)/windows-$$arch -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/mingw-$$arch.cmake \
+	  cmake -S . -B $(BUILD)/windows-$$arch -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/mingw.cmake -DWEBSETUP_MINGW_ARCH=$$arch \
 	    -DCMAKE_BUILD_TYPE=MinSizeRel -DWEBSETUP_WERROR=ON $$tests $(CMAKE_FLAGS) && \
 	  cmake --build $(BUILD)/windows-$$arch -j $(JOBS) || exit 1; \
 	done

@@ -172,16 +172,4 @@ void RefServer::Control(const std::string& path, const std::vector<std::pair<std
   }
 }
 
-void RefServer::Misbehave(const std::string& mode, const std::string& path, int times, const std::string& ac,
-                          int seconds, int bytes) {
-  Control("/control/misbehave", {{"mode", mode},
-                                 {"path", path},
-                                 {"times", std::to_string(times)},
-                                 {"ac", ac},
-                                 {"seconds", std::to_string(seconds)},
-                                 {"bytes", std::to_string(bytes)}});
-}
-
-void RefServer::ResetMisbehaviour() { Control("/control/reset", {}); }
-
 }  // namespace testing_support

@@ -1,6 +1,7 @@
-// The reference server's request log, read back for the tests: one JSON
-// object a line, written by the server as each request arrives. Shared by
-// the launchers of every platform.
+// What the launchers of every platform share: the reference server's
+// request log read back for the tests (one JSON object a line, written by
+// the server as each request arrives), and the misbehaviour requests sent
+// through the launcher's control channel.
 #include <cctype>
 #include <fstream>
 #include <iterator>
@@ -111,5 +112,17 @@ std::vector<LoggedRequest> RefServer::Requests() const {
   }
   return requests;
 }
+
+void RefServer::Misbehave(const std::string& mode, const std::string& path, int times, const std::string& ac,
+                          int seconds, int bytes) {
+  Control("/control/misbehave", {{"mode", mode},
+                                 {"path", path},
+                                 {"times", std::to_string(times)},
+                                 {"ac", ac},
+                                 {"seconds", std::to_string(seconds)},
+                                 {"bytes", std::to_string(bytes)}});
+}
+
+void RefServer::ResetMisbehaviour() { Control("/control/reset", {}); }
 
 }  // namespace testing_support
