@@ -113,7 +113,7 @@ class SettingsRecord {
   // a loaded record.
   void SetUserName(std::string_view name);
 
-  std::string GetUserName() const { return ReadText(kUserNameOffset, kUserNameWidth); }
+  std::string ReadUserName() const { return ReadText(kUserNameOffset, kUserNameWidth); }
   std::string GetLauncherFile() const { return ReadText(kLauncherFileOffset, kLauncherFileWidth); }
   std::string GetClientPrefix() const { return ReadText(kClientPrefixOffset, kClientPrefixWidth); }
   // The client prefix followed by `file` (e.g. prefix + "Salon.exe").

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "platform/posix/posix_platform.h"
-#include "platform/posix/scripted_player.h"
+#include "support/scripted_player.h"
 #include "ui/application.h"
 
 int main(int argc, char** argv) {
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   platform::PosixPlatform posix;
-  posix.movies = platform::LoadScriptedMovieHost(argv[1], argv[2], posix.mainQueue);
+  posix.movies = platform::LoadScriptedMovieHost(argv[1], argv[2], posix.mainLoop);
   if (!posix.movies) {
     std::fprintf(stderr, "websetup_e2e: cannot read the script %s\n", argv[1]);
     return 2;

@@ -1,6 +1,5 @@
 // Entry point of the Linux build of the installer: the Linux platform with
 // the console player, and the application on it.
-#include "app/messages.h"
 #include "platform/path.h"
 #include "platform/posix/posix_platform.h"
 #include "ui/application.h"
@@ -12,8 +11,8 @@ int main() {
   const std::string folder = platform::DirectoryOf(posix.system.ExecutablePath());
   platform::ConsoleOptions options;
   options.unattended = posix.files.Exists(platform::JoinPath(folder, "cfg\\Unattended.cfg"));
-  // Ctrl-C is the window's close request: the running dialog decides.
-  options.onCloseRequest = [&posix] { posix.mainQueue.Post({app::WM_APP_CLOSE_DIALOG, 1, 0}); };
-  posix.movies = std::make_unique<platform::ConsoleMovieHost>(posix.mainQueue, options);
+  // Ctrl-C is the close request of the console's window: its dialog decides.
+  options.onCloseRequest = [&posix] { posix.windows.RequestClose(); };
+  posix.movies = std::make_unique<platform::ConsoleMovieHost>(posix.mainLoop, options);
   return ui::RunApplication(posix.View());
 }
