@@ -40,7 +40,7 @@ TEST(Win32AnsiNamesTest, CodePageNamesSurviveFilesTreesRegistryAndLinks) {
   Win32TestFolder folder;
   platform::Win32FileSystem files;
   const std::string games = folder / kGames;
-  ASSERT_TRUE(files.CreateDirectory(games));
+  ASSERT_TRUE(files.MakeDirectory(games));
   ASSERT_TRUE(WriteText(games + "\\" + kGames + ".exe", "MZ"));
   EXPECT_EQ(WideNames(folder.path()), std::vector<std::wstring>{kGamesWide});
 

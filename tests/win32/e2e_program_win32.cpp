@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/posix/scripted_player.h"
+#include "support/scripted_player.h"
 #include "platform/win32/win32_platform.h"
 #include "ui/application.h"
 
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   platform::Win32Platform win32;
-  win32.movies = platform::LoadScriptedMovieHost(argv[1], argv[2], win32.mainQueue);
+  win32.movies = platform::LoadScriptedMovieHost(argv[1], argv[2], win32.mainLoop);
   if (!win32.movies) {
     std::fprintf(stderr, "websetup_e2e: cannot read the script %s\n", argv[1]);
     return 2;

@@ -45,28 +45,28 @@ TEST_F(Win32FilesTest, AWriterExcludesReadersAndAReaderExcludesWriters) {
 TEST_F(Win32FilesTest, MoveReplacesAndCopyOverwritesAReadOnlyTarget) {
   ASSERT_TRUE(WriteText(folder / "a.txt", "new"));
   ASSERT_TRUE(WriteText(folder / "b.txt", "old"));
-  ASSERT_TRUE(files.MoveFile(folder / "a.txt", folder / "b.txt"));
+  ASSERT_TRUE(files.MoveOneFile(folder / "a.txt", folder / "b.txt"));
   EXPECT_EQ(ReadText(folder / "b.txt"), "new");
   EXPECT_FALSE(files.Exists(folder / "a.txt"));
 
   ASSERT_TRUE(WriteText(folder / "locked.txt", "locked"));
   SetFileAttributesA((folder / "locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  EXPECT_TRUE(files.CopyFile(folder / "b.txt", folder / "locked.txt"));
+  EXPECT_TRUE(files.CopyOneFile(folder / "b.txt", folder / "locked.txt"));
   EXPECT_EQ(ReadText(folder / "locked.txt"), "new");
-  EXPECT_FALSE(files.CopyFile(folder / "absent.txt", folder / "c.txt"));
+  EXPECT_FALSE(files.CopyOneFile(folder / "absent.txt", folder / "c.txt"));
   EXPECT_EQ(platform::LastErrorCode(), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(Win32FilesTest, FolderQueries) {
   EXPECT_TRUE(files.IsEmptyDirectory(folder.path()));
-  ASSERT_TRUE(files.CreateDirectory(folder / "sub"));
-  EXPECT_FALSE(files.CreateDirectory(folder / "sub"));
+  ASSERT_TRUE(files.MakeDirectory(folder / "sub"));
+  EXPECT_FALSE(files.MakeDirectory(folder / "sub"));
   EXPECT_FALSE(files.IsEmptyDirectory(folder.path()));
   EXPECT_TRUE(files.IsDirectory(folder / "sub"));
   EXPECT_EQ(files.FileSize(folder / "sub"), -1);
   ASSERT_TRUE(WriteText(folder / "sub\\f.txt", "12345"));
   EXPECT_EQ(files.FileSize(folder / "sub\\f.txt"), 5);
-  ASSERT_TRUE(files.SetCurrentDirectory(folder / "sub"));
+  ASSERT_TRUE(files.ChangeCurrentDirectory(folder / "sub"));
   EXPECT_TRUE(files.Exists("f.txt"));
   EXPECT_EQ(files.CurrentDirectory(), folder / "sub");
 }
@@ -75,7 +75,7 @@ TEST_F(Win32FilesTest, FolderQueries) {
 // target a folder holding that entry (the shell's own copy makes the entry
 // the target).
 TEST_F(Win32FilesTest, CopyTreeOfOneEntryIntoAMissingTargetMakesTheFolder) {
-  ASSERT_TRUE(files.CreateDirectory(folder / "from"));
+  ASSERT_TRUE(files.MakeDirectory(folder / "from"));
   ASSERT_TRUE(WriteText(folder / "from\\only.txt", "only"));
   EXPECT_EQ(shell.CopyTree(folder / "from", folder / "to"), 0);
   EXPECT_EQ(ReadText(folder / "to\\only.txt"), "only");
@@ -83,7 +83,7 @@ TEST_F(Win32FilesTest, CopyTreeOfOneEntryIntoAMissingTargetMakesTheFolder) {
 }
 
 TEST_F(Win32FilesTest, MoveTreeMergesAndDeleteTreeEmptiesOrRemoves) {
-  for (const char* sub : {"from", "from\\bin", "to", "to\\bin"}) ASSERT_TRUE(files.CreateDirectory(folder / sub));
+  for (const char* sub : {"from", "from\\bin", "to", "to\\bin"}) ASSERT_TRUE(files.MakeDirectory(folder / sub));
   ASSERT_TRUE(WriteText(folder / "from\\bin\\game.exe", "v2"));
   ASSERT_TRUE(WriteText(folder / "to\\bin\\game.exe", "v1"));
   SetFileAttributesA((folder / "to\\bin\\game.exe").c_str(), FILE_ATTRIBUTE_READONLY);
@@ -97,8 +97,8 @@ TEST_F(Win32FilesTest, MoveTreeMergesAndDeleteTreeEmptiesOrRemoves) {
   SetFileAttributesA((folder / "to\\keep.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(shell.DeleteTree(folder / "to", true), 0);
   EXPECT_TRUE(files.IsEmptyDirectory(folder / "to"));
-  ASSERT_TRUE(files.CreateDirectory(folder / "to\\cwd"));
-  ASSERT_TRUE(files.SetCurrentDirectory(folder / "to\\cwd"));
+  ASSERT_TRUE(files.MakeDirectory(folder / "to\\cwd"));
+  ASSERT_TRUE(files.ChangeCurrentDirectory(folder / "to\\cwd"));
   EXPECT_EQ(shell.DeleteTree(folder / "to", false), 0) << "a current directory inside does not keep the tree";
   EXPECT_FALSE(files.Exists(folder / "to"));
   EXPECT_EQ(files.CurrentDirectory(), folder.path());

@@ -1,8 +1,6 @@
 // The one way the Windows layer includes the system's headers: ANSI calls
-// throughout (no UNICODE), the lean set of <windows.h>, and the function
-// macros that share a name with a method of the platform interfaces taken
-// back out, so that a class of this layer can override those methods. Code
-// here calls the "A" functions by their full names.
+// throughout (no UNICODE) and the lean set of <windows.h>. Code here calls
+// the "A" functions by their full names.
 #pragma once
 
 #ifdef UNICODE
@@ -19,11 +17,3 @@
 #endif
 
 #include <windows.h>
-
-#undef CreateDirectory
-#undef SetCurrentDirectory
-#undef DeleteFile
-#undef CopyFile
-#undef MoveFile
-#undef MessageBox
-#undef GetUserName

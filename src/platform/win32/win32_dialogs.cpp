@@ -7,7 +7,7 @@
 
 namespace platform {
 
-BoxAnswer Win32Dialogs::MessageBox(const std::string& text, const std::string& caption, BoxStyle style) {
+BoxAnswer Win32Dialogs::ShowMessageBox(const std::string& text, const std::string& caption, BoxStyle style) {
   UINT type = MB_OK;
   if (style == BoxStyle::Error) type = MB_OK | MB_ICONERROR;
   if (style == BoxStyle::YesNo) type = MB_YESNO | MB_ICONQUESTION;

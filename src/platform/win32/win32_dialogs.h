@@ -9,7 +9,7 @@ class Win32Dialogs : public Dialogs {
  public:
   // MessageBoxA, owned by the thread's active window: MB_OK, MB_OK with
   // MB_ICONERROR, or MB_YESNO with MB_ICONQUESTION.
-  BoxAnswer MessageBox(const std::string& text, const std::string& caption, BoxStyle style) override;
+  BoxAnswer ShowMessageBox(const std::string& text, const std::string& caption, BoxStyle style) override;
   // SHBrowseForFolderA, file-system folders only.
   std::optional<std::string> BrowseForFolder(const std::string& title) override;
 };

@@ -109,9 +109,9 @@ bool Win32FileSystem::IsEmptyDirectory(const std::string& path) {
   return empty;
 }
 
-bool Win32FileSystem::CreateDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr); }
+bool Win32FileSystem::MakeDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr); }
 
-bool Win32FileSystem::SetCurrentDirectory(const std::string& path) { return SetCurrentDirectoryA(path.c_str()); }
+bool Win32FileSystem::ChangeCurrentDirectory(const std::string& path) { return SetCurrentDirectoryA(path.c_str()); }
 
 std::string Win32FileSystem::CurrentDirectory() {
   char path[MAX_PATH + 1] = {};
@@ -120,7 +120,7 @@ std::string Win32FileSystem::CurrentDirectory() {
   return std::string(path, length);
 }
 
-bool Win32FileSystem::DeleteFile(const std::string& path) {
+bool Win32FileSystem::RemoveFile(const std::string& path) {
   if (DeleteFileA(path.c_str())) return true;
   const DWORD code = GetLastError();
   if (code == ERROR_ACCESS_DENIED && MakeWritable(path) && DeleteFileA(path.c_str())) return true;
@@ -135,7 +135,7 @@ int64_t Win32FileSystem::FileSize(const std::string& path) {
   return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool Win32FileSystem::CopyFile(const std::string& from, const std::string& to) {
+bool Win32FileSystem::CopyOneFile(const std::string& from, const std::string& to) {
   if (CopyFileA(from.c_str(), to.c_str(), FALSE)) return true;
   const DWORD code = GetLastError();
   if (code == ERROR_ACCESS_DENIED && MakeWritable(to) && CopyFileA(from.c_str(), to.c_str(), FALSE)) return true;
@@ -143,7 +143,7 @@ bool Win32FileSystem::CopyFile(const std::string& from, const std::string& to) {
   return false;
 }
 
-bool Win32FileSystem::MoveFile(const std::string& from, const std::string& to) {
+bool Win32FileSystem::MoveOneFile(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
 }
 

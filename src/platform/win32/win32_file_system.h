@@ -18,19 +18,19 @@ class Win32FileSystem : public FileSystem {
   bool Exists(const std::string& path) override;
   bool IsDirectory(const std::string& path) override;
   bool IsEmptyDirectory(const std::string& path) override;
-  bool CreateDirectory(const std::string& path) override;
-  bool SetCurrentDirectory(const std::string& path) override;
+  bool MakeDirectory(const std::string& path) override;
+  bool ChangeCurrentDirectory(const std::string& path) override;
   std::string CurrentDirectory() override;
   // A read-only file is made writable first, as a delete of a folder tree
   // removes read-only entries too.
-  bool DeleteFile(const std::string& path) override;
+  bool RemoveFile(const std::string& path) override;
   int64_t FileSize(const std::string& path) override;
   // CopyFileA over an existing `to`; a read-only `to` is made writable and
   // the copy tried once more.
-  bool CopyFile(const std::string& from, const std::string& to) override;
+  bool CopyOneFile(const std::string& from, const std::string& to) override;
   // MoveFileExA with MOVEFILE_REPLACE_EXISTING and MOVEFILE_COPY_ALLOWED, so
   // that a file also moves onto another volume.
-  bool MoveFile(const std::string& from, const std::string& to) override;
+  bool MoveOneFile(const std::string& from, const std::string& to) override;
 };
 
 }  // namespace platform

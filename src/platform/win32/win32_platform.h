@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/device_identity_win32.h"
+#include "platform/win32/main_loop_win32.h"
 #include "platform/win32/processes_win32.h"
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/shell_win32.h"
@@ -19,7 +20,7 @@
 namespace platform {
 
 struct Win32Platform {
-  MessageQueue mainQueue;  // the main thread's queue
+  Win32MainLoop mainLoop;  // made on the main thread, which runs it
   Win32System system;
   Win32FileSystem files;
   WinInetHttpClient http;
@@ -46,7 +47,7 @@ struct Win32Platform {
     view.shortcuts = &shortcuts;
     view.windows = &windows;
     view.movies = movies.get();
-    view.mainQueue = &mainQueue;
+    view.mainLoop = &mainLoop;
     return view;
   }
 };

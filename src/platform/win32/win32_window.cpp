@@ -1,5 +1,7 @@
 #include "platform/win32/win32_window.h"
 
+#include <functional>
+
 #include "platform/win32/win32_api.h"
 
 namespace platform {
@@ -10,18 +12,8 @@ constexpr const char* kWindowClass = "WebsetupDialogWindow";
 constexpr int kTextLineHeight = 20;
 constexpr int kTextMargin = 8;
 
-LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_ERASEBKGND) {
-    const auto brush = reinterpret_cast<HBRUSH>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (brush != nullptr) {
-      RECT area;
-      GetClientRect(window, &area);
-      FillRect(reinterpret_cast<HDC>(wParam), &area, brush);
-      return 1;
-    }
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
-}
+class Win32Window;
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 void RegisterClassOnce() {
   static const bool registered = [] {
@@ -45,9 +37,31 @@ class Win32Window : public DialogWindow {
     window_ = CreateWindowExA(0, kWindowClass, "", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                               CW_USEDEFAULT, CW_USEDEFAULT, 400, 300, nullptr, nullptr, GetModuleHandleA(nullptr),
                               nullptr);
+    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     if (visible) Show();
   }
+
+  // The window's own messages: the brand colour as its background, and the
+  // close button or Alt+F4 handed to the owner instead of closing.
+  bool Handle(UINT message, WPARAM wParam, LRESULT& result) {
+    if (message == WM_ERASEBKGND && brush_ != nullptr) {
+      RECT area;
+      GetClientRect(window_, &area);
+      FillRect(reinterpret_cast<HDC>(wParam), &area, brush_);
+      result = 1;
+      return true;
+    }
+    if (message == WM_CLOSE) {
+      if (onClose_) onClose_();
+      result = 0;
+      return true;
+    }
+    return false;
+  }
+
+  void SetCloseRequestHandler(std::function<void()> handler) override { onClose_ = std::move(handler); }
   ~Win32Window() override {
+    SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
     if (window_ != nullptr) DestroyWindow(window_);
     if (brush_ != nullptr) DeleteObject(brush_);
   }
@@ -68,7 +82,6 @@ class Win32Window : public DialogWindow {
   void SetBackground(const Colour& colour) override {
     if (brush_ != nullptr) DeleteObject(brush_);
     brush_ = CreateSolidBrush(RGB(colour.r, colour.g, colour.b));
-    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(brush_));
     InvalidateRect(window_, nullptr, TRUE);
   }
 
@@ -95,7 +108,15 @@ class Win32Window : public DialogWindow {
   HWND window_ = nullptr;
   HBRUSH brush_ = nullptr;
   int lines_ = 0;
+  std::function<void()> onClose_;
 };
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = 0;
+  auto* owner = reinterpret_cast<Win32Window*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (owner != nullptr && owner->Handle(message, wParam, result)) return result;
+  return DefWindowProcA(window, message, wParam, lParam);
+}
 
 }  // namespace
 

@@ -10,7 +10,8 @@ namespace {
 
 class NoPlayerHost : public platform::MovieHost {
  public:
-  std::unique_ptr<platform::MovieControl> CreateControl(int, bool, platform::MovieCommandSink) override {
+  std::unique_ptr<platform::MovieControl> CreateControl(platform::DialogWindow&, int, bool,
+                                                        platform::MovieCommandSink) override {
     return nullptr;
   }
 };
