@@ -192,7 +192,6 @@ class WindowsMachine {
     return run;
   }
 
- private:
   // The sample client programs the installation started end by themselves
   // at once; their files cannot be deleted while they run.
   static void WaitForTheClientToEnd() {
@@ -205,6 +204,7 @@ class WindowsMachine {
     }
   }
 
+ private:
   const RefServer& server_;
   Win32TestFolder download_;
 };

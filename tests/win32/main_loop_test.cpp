@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/win32/main_loop_win32.h"
+#include "platform/win32/win32_window.h"
 #include "platform/win32/win32_api.h"
 
 namespace {
@@ -87,6 +88,26 @@ TEST(Win32MainLoopTest, AForeignModalLoopLosesNoMessage) {
   EXPECT_TRUE(loop.RunUntil([&] { return !dispatched.empty(); },
                             [&](const ThreadMessage& m) { dispatched.push_back(m.id); }));
   EXPECT_EQ(dispatched, std::vector<uint32_t>{0x8005});
+}
+
+// The close button (WM_CLOSE) reaches the window's owner through the main
+// loop, and the window stays until the owner ends it.
+TEST(Win32MainLoopTest, AWindowHandsItsCloseRequestToItsOwner) {
+  platform::Win32MainLoop loop;
+  platform::Win32WindowFactory factory;
+  auto window = factory.CreateDialogWindow(0, true);
+  window->SetTitle("websetup close test");
+  const HWND handle = FindWindowA(nullptr, "websetup close test");
+  ASSERT_NE(handle, nullptr);
+  int requests = 0;
+  window->SetCloseRequestHandler([&] { ++requests; });
+  PostMessageA(handle, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(loop.RunUntil([&] { return requests > 0; }, [](const ThreadMessage&) {}));
+  EXPECT_EQ(requests, 1);
+  EXPECT_TRUE(IsWindow(handle)) << "the window stays until its owner closes it";
+  EXPECT_TRUE(window->Visible());
+  window.reset();
+  EXPECT_FALSE(IsWindow(handle));
 }
 
 }  // namespace

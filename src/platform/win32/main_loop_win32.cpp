@@ -74,6 +74,8 @@ bool Win32MainLoop::RunUntil(const std::function<bool()>& done, const MessageDis
       continue;
     }
     if (QuitRequested()) return false;
+    // A window message just dispatched may have ended the wait.
+    if (done()) return true;
     // Wakes for a posted message (the event), a window message or a message
     // sent from another thread; input already seen but not taken counts too.
     MsgWaitForMultipleObjectsEx(1, &wake_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
