@@ -1,6 +1,6 @@
 # Top-level commands. `make test` is the whole suite on a fresh Debian 12
 # machine: it installs the packages the build needs, configures, builds and
-# runs every test.
+# runs every test. A machine without make starts with tools/setup/setup.sh.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
@@ -8,22 +8,38 @@ WERROR ?= OFF
 
 PACKAGES := build-essential cmake pkg-config libgtest-dev libgmock-dev \
             libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl curl \
-            nlohmann-json3-dev python3
+            nlohmann-json3-dev python3 tmux
 
+# The build's own make runs below this one: no "Entering directory" lines.
+MAKEFLAGS += --no-print-directory
+
+# Packages are installed as root, or through sudo; without either the
+# install step says what to do instead of failing on a missing sudo.
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+NEED_ROOT = if [ -n "$(SUDO)" ] && ! command -v sudo > /dev/null 2>&1; then \
+	  echo "Missing packages:$$missing"; \
+	  echo "Installing them needs root: run as root, or install sudo for your user. As root:"; \
+	  echo "  apt-get update && apt-get install -y$$missing"; exit 1; fi
 
-.PHONY: all deps configure build test demo asan tsan clean bench
+.PHONY: all deps configure build test demo asan tsan clean bench windows windows-test
 
 all: build
 
-deps:
-	@missing=""; for p in $(PACKAGES); do \
+# Installs those of the Debian packages $(1) that are missing.
+define install_missing
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
+	  $(NEED_ROOT); \
 	  echo "Installing:$$missing"; \
-	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	  $(SUDO) apt-get update -q && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get -o DPkg::Lock::Timeout=600 \
+	    install -y -q --no-install-recommends $$missing; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
 
 # The update benchmark (bench/run_bench.sh): a Release build of the update
 # worker's driver and the reference server in its own folder, nginx and GNU
@@ -32,13 +48,7 @@ BENCH_BUILD ?= build-bench
 BENCH_PACKAGES := nginx time curl
 
 bench: deps
-	@missing=""; for p in $(BENCH_PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
-	fi
+	$(call install_missing,$(BENCH_PACKAGES))
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DWEBSETUP_WERROR=$(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target update_bench refserver
 	bench/run_bench.sh $(BENCH_BUILD)
@@ -65,3 +75,27 @@ asan tsan: deps
 
 clean:
 	rm -rf $(BUILD)
+
+# The Windows program: websetup.exe for i686 (the one shipped) and x86_64
+# (the one Wine runs here), cross-built with MinGW-w64 in
+# $(BUILD)/windows-<arch>. The x86_64 build also makes the tests of the
+# Windows layer.
+WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
+                    wine wine64 xvfb libgtest-dev nlohmann-json3-dev cmake python3 locales
+WINDOWS_ARCHS := i686 x86_64
+
+windows:
+	$(call install_missing,$(WINDOWS_PACKAGES))
+	@for arch in $(WINDOWS_ARCHS); do \
+	  tests="-DWEBSETUP_TESTS=OFF"; \
+	  [ $$arch = x86_64 ] && tests="-DWEBSETUP_TESTS=ON -DWEBSETUP_HOST_BUILD_DIR=$(abspath $(BUILD))"; \
+	  cmake -S . -B $(BUILD)/windows-$$arch -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/mingw.cmake -DWEBSETUP_MINGW_ARCH=$$arch \
+	    -DCMAKE_BUILD_TYPE=MinSizeRel -DWEBSETUP_WERROR=ON $$tests $(CMAKE_FLAGS) && \
+	  cmake --build $(BUILD)/windows-$$arch -j $(JOBS) || exit 1; \
+	done
+	@ls -l $(foreach a,$(WINDOWS_ARCHS),$(BUILD)/windows-$(a)/bin/websetup.exe)
+
+# The Windows layer's tests under Wine (64-bit, headless, a fresh prefix in
+# $(BUILD)/wine) against the reference server of the Linux build.
+windows-test: build windows
+	tools/windows/wine_test.sh $(BUILD) $(BUILD)/windows-x86_64

@@ -125,8 +125,10 @@ PrepareResult CInstallerApp::PrepareInstallDir(const std::string& folder) {
   installDir = target;
   if (files.IsDirectory(target)) {
     if (!files.IsEmptyDirectory(target)) (void)platform_.shell->DeleteTree(target, true);
-  } else {
-    CreateFolderPath(files, target);
+  } else if (!CreateFolderPath(files, target)) {
+    // The creation's own error stays the thread's last error for the
+    // report ("Permission denied", not a later "No such file").
+    return PrepareResult::NotCreatable;
   }
   if (!files.ChangeCurrentDirectory(target)) return PrepareResult::NotCreatable;
   files.MakeDirectory(platform::JoinPath(target, "cfg"));

@@ -91,7 +91,11 @@ void CInstallerApp::TakeStartupValues() {
 }
 
 void CInstallerApp::SetStep(int32_t code) {
-  if (stats.finalCode.load() == 0) stats.step.store(code);
+  if (stats.finalCode.load() != 0) return;
+  // The steps of a file's attempts (41 to 49, 58) come per chunk and per
+  // file: the file's own line in the log tells how its attempts went.
+  const bool perChunk = (code >= 41 && code <= 49) || code == 58;
+  if (stats.step.exchange(code) != code && !perChunk) platform::LogLine(platform_.log, "step " + std::to_string(code));
 }
 
 void CInstallerApp::ResetSessionStats() {

@@ -155,6 +155,14 @@ void FinishInstallation(app::CInstallerApp& app, app::InstallerDialogPort& dialo
     FailureTail(app, dialog);
     return;
   }
+  // The shortcuts' targets start as programs, as the programs of the file
+  // list do. The uninstaller is optional in a file set; a launcher that
+  // cannot be marked is only logged: the installation itself is complete.
+  for (const std::string target : {launcherFile, std::string(kUninstallProgram)}) {
+    const std::string path = platform::JoinPath(p.files->CurrentDirectory(), target);
+    if (p.files->Exists(path) && !p.files->MarkRunnable(path))
+      platform::LogLine(p.log, "cannot mark " + path + " as a program: " + p.system->ErrorText(p.system->LastErrorCode()));
+  }
   // 5. The session has succeeded.
   app.SetStep(kStepLaunch);
   const std::string clientPrefix = record.GetClientPrefix();

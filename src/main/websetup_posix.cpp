@@ -13,6 +13,6 @@ int main() {
   options.unattended = posix.files.Exists(platform::JoinPath(folder, "cfg\\Unattended.cfg"));
   // Ctrl-C is the close request of the console's window: its dialog decides.
   options.onCloseRequest = [&posix] { posix.windows.RequestClose(); };
-  posix.movies = std::make_unique<platform::ConsoleMovieHost>(posix.mainLoop, options);
-  return ui::RunApplication(posix.View());
+  return platform::RunWithConsole(posix, options,
+                                  [](const platform::Platform& view) { return ui::RunApplication(view); });
 }

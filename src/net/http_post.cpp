@@ -1,6 +1,7 @@
 #include "net/http_post.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "platform/path.h"
@@ -10,6 +11,21 @@ namespace net {
 namespace {
 
 std::string Cut(std::string_view text, size_t width) { return std::string(text.substr(0, width)); }
+
+thread_local std::string lastTransportFailure;
+
+// One line per exchange in the session log: where, what came of it, how
+// long it took. The form itself stays out of the log.
+void LogExchange(const platform::Platform& platform, const PostTarget& target, const std::string& objectName,
+                 PostResult result, size_t bytes, std::chrono::steady_clock::time_point start) {
+  if (platform.log == nullptr) return;
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  std::string line = "exchange " + target.host + ":" + std::to_string(target.port) + "/" + objectName + ": " +
+                     PostResultName(result) + ", " + std::to_string(bytes) + " bytes, " +
+                     std::to_string(ms.count()) + " ms";
+  if (!lastTransportFailure.empty()) line += ", " + lastTransportFailure;
+  platform.log->Write(line);
+}
 
 // A failing read is the only moment the connection alert box can appear, and
 // only while the switch file is present in the current directory.
@@ -70,9 +86,15 @@ std::string ConnectionAlertText(std::string_view host, std::string_view objectNa
   return Cut(text, kAlertTextWidth);
 }
 
+std::string LastTransportFailure() { return lastTransportFailure; }
+
+void SetLastTransportFailure(std::string text) { lastTransportFailure = std::move(text); }
+
 PostResult PostForm(const platform::Platform& platform, const PostTarget& target, std::string_view body,
                     std::string& reply, size_t capacity) {
   reply.clear();
+  lastTransportFailure.clear();
+  const auto start = std::chrono::steady_clock::now();
   // One byte of the caller's buffer is the terminator: with none left there
   // is no room for a reply, so nothing is worth sending.
   if (capacity <= 1 || platform.http == nullptr) return PostResult::NoData;
@@ -92,6 +114,7 @@ PostResult PostForm(const platform::Platform& platform, const PostTarget& target
   while (result == PostResult::Ok && written < reply.size()) {
     size_t received = 0;
     if (!stream->Read(reply.data() + written, reply.size() - written, &received)) {
+      lastTransportFailure = stream->FailureText();
       ShowAlertIfSwitchedOn(platform, target, host, objectName);
       result = PostResult::ReceiveData;
       break;
@@ -107,7 +130,14 @@ PostResult PostForm(const platform::Platform& platform, const PostTarget& target
   stream.reset();
 
   // 6. Nothing received outranks every other outcome.
-  return written == 0 ? PostResult::NoData : result;
+  if (written == 0) {
+    if (lastTransportFailure.empty()) lastTransportFailure = "the server's reply was empty";
+    result = PostResult::NoData;
+  } else if (result == PostResult::InternalServerError) {
+    lastTransportFailure = "the server answered with a web page instead of a reply";
+  }
+  LogExchange(platform, target, objectName, result, written, start);
+  return result;
 }
 
 PostResult HttpPostForm(const platform::Platform& platform, std::string_view agent, std::string_view host,

@@ -79,6 +79,13 @@ struct PostTarget {
 [[nodiscard]] PostResult PostForm(const platform::Platform& platform, const PostTarget& target,
                                   std::string_view body, std::string& reply, size_t capacity);
 
+// Why the calling thread's last exchange or download failed, as the
+// transport tells it ("connection refused...", "the server's certificate
+// is not trusted for this host..."); empty when it did not fail or the
+// transport gave no reason. PostForm sets it for every exchange.
+std::string LastTransportFailure();
+void SetLastTransportFailure(std::string text);
+
 // PostForm to `host`, `directory` and `port`, with TLS chosen by IsSecurePort
 // and the default time-outs (connect 60 s, no data for 30 s).
 [[nodiscard]] PostResult HttpPostForm(const platform::Platform& platform, std::string_view agent,

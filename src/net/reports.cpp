@@ -47,7 +47,16 @@ Reports::Reports(const platform::Platform& platform, ReportSession& session)
 Reports::~Reports() { WaitForReports(); }
 
 void Reports::ErrorReport(std::string_view detail, const ReportPairs& pairs) {
-  const std::string text = ErrorBoxText(detail, session_.ErrorDetail(), pairs);
+  // The system's error when the step had one, otherwise what the transport
+  // said of the exchange that failed.
+  std::string cause = session_.ErrorDetail();
+  if (cause.empty()) {
+    std::lock_guard<std::mutex> lock(threadsLock_);
+    cause = transportCause_;
+  }
+  std::string text = ErrorBoxText(detail, cause, pairs);
+  platform::LogLine(platform_.log, "error box: " + text);
+  if (platform_.log != nullptr && !platform_.log->Path().empty()) text += "\n\nSession log: " + platform_.log->Path();
   platform_.dialogs->ShowMessageBox(text, session_.CurrentFields().appName, platform::BoxStyle::Error);
 }
 
@@ -135,7 +144,14 @@ void Reports::SendPixel(const std::string& argument, const ReportFields& fields)
 bool Reports::FinishReport(int32_t code, bool withSystemError, const ReportParms& parms) {
   // Taken before anything else can change the thread's last error.
   const int lastError = platform_.system->LastErrorCode();
+  const std::string transportCause = LastTransportFailure();
   if (!session_.Stats().TrySetFinalCode(code)) return false;
+  {
+    std::lock_guard<std::mutex> lock(threadsLock_);
+    transportCause_ = transportCause;
+  }
+  platform::LogLine(platform_.log, "final code " + std::to_string(code) + " at step " +
+                                       std::to_string(session_.Stats().stepAtFinal.load()));
   const std::string detail = withSystemError ? SystemErrorText(*platform_.system, lastError, kErrorDetailWidth) : std::string();
   session_.SetErrorDetail(detail);
   TrackingPixel(code == kFinalSuccess ? kPixelSuccess : kPixelFailure);

@@ -102,8 +102,10 @@ class Reports {
   Reports(const Reports&) = delete;
   Reports& operator=(const Reports&) = delete;
 
-  // Shows the modal error box and blocks until the user closes it. Any
-  // thread.
+  // Shows the modal error box and blocks until the user closes it. Its
+  // "Cause" line is the system's error of the failed step, or else what
+  // the transport said of the exchange that ended the session; its last
+  // line names the session log. Any thread.
   void ErrorReport(std::string_view detail, const ReportPairs& pairs = {});
   // Sends the statistics form with event text `txt`; `lem` and the
   // parameters only when given. Returns at once.
@@ -147,6 +149,7 @@ class Reports {
   int running_ = 0;
   uint64_t statisticsIssued_ = 0;  // tickets of the statistics reports, in order made
   uint64_t statisticsSent_ = 0;    // the ticket whose turn it is
+  std::string transportCause_;     // of the exchange that ended the session; threadsLock_
 };
 
 }  // namespace net

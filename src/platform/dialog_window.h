@@ -24,6 +24,10 @@ class DialogWindow {
   // static texts of a notice window). A window without text items ignores
   // it.
   virtual void SetText(const std::string& /*text*/) {}
+  // Shows that the window waits for the update server (true) and for how
+  // long, until called with false. A window with nothing to show for it
+  // ignores it.
+  virtual void ShowConnecting(bool /*connecting*/) {}
   virtual void SetTopmost() = 0;
   virtual void SetBackground(const Colour& colour) = 0;
   // Gives the window a client area of width x height pixels (caption and

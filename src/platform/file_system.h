@@ -54,6 +54,11 @@ class FileSystem {
   // Renames a file or folder, replacing an existing file `to`. True on
   // success.
   virtual bool MoveOneFile(const std::string& from, const std::string& to) = 0;
+  // Lets an existing file be started as a program: a system that marks
+  // programs by a permission gives the owner's execute bit; one that does
+  // not has nothing to do. True on success (or nothing to do); false with
+  // the thread's last error set.
+  virtual bool MarkRunnable(const std::string& /*path*/) { return true; }
 };
 
 }  // namespace platform

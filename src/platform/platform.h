@@ -17,6 +17,7 @@
 #include "platform/movie.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
+#include "platform/session_log.h"
 #include "platform/shell.h"
 #include "platform/shortcuts.h"
 #include "platform/system.h"
@@ -36,6 +37,8 @@ struct Platform {
   WindowFactory* windows = nullptr;
   Shortcuts* shortcuts = nullptr;
   Browser* browser = nullptr;
+  // The session log; null: nothing is logged.
+  SessionLog* log = nullptr;
   // The main thread's loop, shared by the application and the platform
   // parts that deliver events to the main thread (players). Null: the
   // application waits on a plain queue of its own.

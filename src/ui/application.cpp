@@ -3,6 +3,7 @@
 #include "app/installer_app.h"
 #include "finish/finish_installation.h"
 #include "finish/launch_client.h"
+#include "net/reports.h"
 #include "flash/flash_player.h"
 #include "ui/installer_dialog.h"
 #include "ui/reinstall_dialog.h"
@@ -35,6 +36,11 @@ class StartupUi : public app::StartupSteps {
 
 }  // namespace
 
+int ProcessExitCode(int32_t finalCode) {
+  if (finalCode == 0 || finalCode == net::kFinalSuccess) return 0;
+  return finalCode >= 1 && finalCode <= 99 ? finalCode : 99;
+}
+
 int RunApplication(const platform::Platform& platform, const app::BuiltInEndpoints& endpoints) {
   app::CInstallerApp application(platform, endpoints);
   finish::FinishActions actions(application);
@@ -45,7 +51,7 @@ int RunApplication(const platform::Platform& platform, const app::BuiltInEndpoin
   // No report is lost to the end of the process: the closing pixel and the
   // FINISH report are the operator's record of the session.
   application.Reports().AwaitReportsInLoop();
-  return 0;
+  return ProcessExitCode(application.stats.finalCode.load());
 }
 
 }  // namespace ui

@@ -58,8 +58,10 @@ bool CInstallerDlg::StartSession() {
   app_.SetStep(1);
 
   std::string reply;
+  window_->ShowConnecting(true);
   const net::PostResult result =
       net::CommunicatePost(p, app_.appName.str(), app_.serverAddress, body, reply, net::kSessionReplyCapacity);
+  window_->ShowConnecting(false);
   if (result != net::PostResult::Ok) {
     return FailSession("ERROR: Return from the server on initial post failed.  rc=" +
                            std::to_string(static_cast<int>(result)),

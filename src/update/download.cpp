@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "net/http_post.h"
 #include "update/update_worker.h"
 
 namespace update {
@@ -95,6 +96,11 @@ int CUpdateVersionFiles::DownloadFile(platform::HttpDownloadSession& session, co
   }
   app_.SetStep(kStepAttemptsOver);
   if (Cancelled()) return result;
+  platform::LogLine(platform_.log, "file " + entry.Fn() + ", " + entry.Fs() + " bytes listed, " +
+                                       std::to_string(attempt_) + " attempt(s): " +
+                                       (result == 0 ? std::string("complete")
+                                                    : "failed, code " + std::to_string(code) + " " +
+                                                          net::LastTransportFailure()));
   if (result == 0) {
     ++app_.stats.dlFileCount;
     return 0;
@@ -116,8 +122,10 @@ int CUpdateVersionFiles::DownloadAttempt(platform::HttpDownloadSession& session,
   if (Cancelled()) return 1;
 
   std::string why;
+  net::SetLastTransportFailure({});
   std::unique_ptr<platform::HttpStream> stream = session.OpenUrl(entry.Url(), &why);
   if (!stream) {
+    net::SetLastTransportFailure(why);
     *code = kFinalAddressOpen;
     return 1;
   }
@@ -141,6 +149,7 @@ int CUpdateVersionFiles::DownloadAttempt(platform::HttpDownloadSession& session,
       app_.SetStep(first ? kStepFirstRead : kStepNextRead);
       size_t n = 0;
       if (!stream->Read(writer.Space(), kDownloadChunk, &n)) {
+        net::SetLastTransportFailure(stream->FailureText());
         failed = true;
         break;
       }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -19,7 +20,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/console_texts.h"
 #include "platform/posix/console_window.h"
+#include "platform/posix/posix_dialogs.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -34,6 +37,7 @@ using platform::QueueMainLoop;
 using platform::MovieControl;
 using testing_support::ReadFile;
 using testing_support::TempDir;
+using testing_support::WriteFile;
 using Lines = std::vector<std::string>;
 
 constexpr auto kPatience = std::chrono::seconds(10);
@@ -243,18 +247,19 @@ TEST_F(ConsolePlayerLogTest, ProgressIsWrittenAsPlainLinesWhenItsNumbersMove) {
   Call(*control, "SetProgress", "030k~039k~30.0~0.768000~0.512000");
   Call(*control, "SetProgress", "030k~039k~31.0~0.769000~0.513000");  // same percentages: no new line
   Call(*control, "SetProgress", "039k~039k~32.5~1.000000~0.600000");
+  Call(*control, "SetProgress", "49152~49152~32.5~1.000000~0.700000");  // an unpacked file's copy
   host.reset();
 
   const std::string out = Output();
   EXPECT_EQ(std::string::npos, out.find('\x1b')) << out;
   EXPECT_EQ(std::string::npos, out.find('\r')) << out;
   const std::string expected =
-      "Connecting to the server...\n"
-      "0/0  0.0 KB/s  file   0%  [--------------------]   0%\n"
+      "Connecting to the update server...\n"
       "Installing Quorix...\n"
       "Downloading Quorix.exe\n"
       "Quorix.exe  030k/039k  30.0 KB/s  file  76%  [##########----------]  51%\n"
-      "Quorix.exe  039k/039k  32.5 KB/s  file 100%  [############--------]  60%\n";
+      "Quorix.exe  039k/039k  32.5 KB/s  file 100%  [############--------]  60%\n"
+      "unpacked files  048k/048k  32.5 KB/s  file 100%  [##############------]  70%\n";
   EXPECT_EQ(expected, out);
 }
 
@@ -265,13 +270,14 @@ TEST(ConsoleProgressLineTest, FieldsOfTheProgressText) {
   const Row rows[] = {
       {"Quorix.exe", "030k~039k~30.0~0.768000~0.512000",
        "Quorix.exe  030k/039k  30.0 KB/s  file  76%  [##########----------]  51%"},
-      {"", "0~0~0", "0/0  0.0 KB/s  file   0%  [--------------------]   0%"},
+      {"", "0~0~0", "000b/000b  0.0 KB/s  file   0%  [--------------------]   0%"},
+      {"x", "49152~2097152~2~0.5~0.5", "x  048k/2.0M  2.0 KB/s  file  50%  [##########----------]  50%"},
       {"a.cab", "1.5M~1.5M~512.25~1.000000~1.000000",
        "a.cab  1.5M/1.5M  512.2 KB/s  file 100%  [####################] 100%"},
-      {"b", "5~7~1~0.29~0.999999", "b  5/7  1.0 KB/s  file  29%  [###################-]  99%"},
-      {"c", "1~2~3~1.7~-0.2", "c  1/2  3.0 KB/s  file 100%  [--------------------]   0%"},
+      {"b", "5~7~1~0.29~0.999999", "b  005b/007b  1.0 KB/s  file  29%  [###################-]  99%"},
+      {"c", "1~2~3~1.7~-0.2", "c  001b/002b  3.0 KB/s  file 100%  [--------------------]   0%"},
       {"d", "", "d  0/0  0.0 KB/s  file   0%  [--------------------]   0%"},
-      {"e", "1~2~x~nan~0.05", "e  1/2  0.0 KB/s  file   0%  [#-------------------]   5%"},
+      {"e", "1~2~x~nan~0.05", "e  001b/002b  0.0 KB/s  file   0%  [#-------------------]   5%"},
   };
   for (const Row& row : rows)
     EXPECT_EQ(row.expected, platform::FormatProgressLine(row.fileName, row.progress)) << "progress " << row.progress;
@@ -355,6 +361,9 @@ TEST(ConsoleInterruptTest, CtrlCBecomesACloseRequestOnTheMainThreadAndTheDisposi
 class ConsolePlayerTerminalTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The texts and the default language follow the locale: English here.
+    for (const char* name : {"LC_ALL", "LC_MESSAGES"}) unsetenv(name);
+    setenv("LANG", "C", 1);
     ASSERT_EQ(0, openpty(&master_, &slave_, nullptr, nullptr, nullptr));
     ASSERT_EQ(0, pipe(stopPipe_));
     reader_ = std::thread([this] { ReadTerminal(); });
@@ -364,10 +373,9 @@ class ConsolePlayerTerminalTest : public ::testing::Test {
     control_.reset();
     host_.reset();
     DiscardWaitingTasks(queue_);
-    const char byte = 's';
-    [[maybe_unused]] const ssize_t n = write(stopPipe_[1], &byte, 1);
-    reader_.join();
-    for (int fd : {master_, slave_, stopPipe_[0], stopPipe_[1]}) close(fd);
+    StopReadingTerminal();
+    for (int fd : {master_, slave_, stopPipe_[0], stopPipe_[1]})
+      if (fd >= 0) close(fd);
   }
 
   void StartHost(bool catchInterrupt = false, std::function<void()> onClose = {}) {
@@ -408,10 +416,26 @@ class ConsolePlayerTerminalTest : public ::testing::Test {
     return screen_;
   }
 
+  void StopReadingTerminal() {
+    if (!reader_.joinable()) return;
+    const char byte = 's';
+    [[maybe_unused]] const ssize_t n = write(stopPipe_[1], &byte, 1);
+    reader_.join();
+  }
+
+  // How often the terminal has shown `text` so far.
+  int Seen(const std::string& text) {
+    const std::string screen = Screen();
+    int seen = 0;
+    for (size_t at = screen.find(text); at != std::string::npos; at = screen.find(text, at + 1)) ++seen;
+    return seen;
+  }
+
   bool RaisedCount(size_t count) {
     return PumpUntil(queue_, [&] { return sink_.raised.size() >= count; });
   }
 
+  TempDir dir_;
   int master_ = -1, slave_ = -1;
   QueueMainLoop queue_;
   Sink sink_;
@@ -449,14 +473,16 @@ TEST_F(ConsolePlayerTerminalTest, InstallPagesFollowWhatTheUserTypes) {
     std::optional<std::string> pickerAnswer;  // the folder picker's "SetDirectory", if it answers
     Lines expected;
   };
+  // Folders the user may write to: the answers are checked before they go.
+  const std::string u = dir_ / "u";
   const Row rows[] = {
-      {"defaults", "\n\n", {}, {"SetLang en", "Install /home/u/Quorix"}},
-      {"second language by number", "2\n\n", {}, {"SetLang de", "Install /home/u/Quorix"}},
+      {"defaults", "\n\n", {}, {"SetLang en", "Install " + u + "/Quorix"}},
+      {"second language by number", "2\n\n", {}, {"SetLang de", "Install " + u + "/Quorix"}},
       {"language by code", "FR\n", {}, {"SetLang fr"}},
-      {"unknown language asked again", "7\nxx\n4\n\n", {}, {"SetLang es", "Install /home/u/Quorix"}},
-      {"typed folder", "\n/srv/games/Quorix Online\n", {}, {"SetLang en", "Install /srv/games/Quorix Online"}},
-      {"browse, folder picked", "\nb\n\n", "/mnt/big/Quorix", {"SetLang en", "Browse", "Install /mnt/big/Quorix"}},
-      {"browse, picker cancelled", "\nb\n\n", {}, {"SetLang en", "Browse", "Install /home/u/Quorix"}},
+      {"unknown language asked again", "7\nxx\n4\n\n", {}, {"SetLang es", "Install " + u + "/Quorix"}},
+      {"typed folder", "\n" + u + "/games/Quorix Online\n", {}, {"SetLang en", "Install " + u + "/games/Quorix Online"}},
+      {"browse, folder picked", "\nb\n\n", u + "/big/Quorix", {"SetLang en", "Browse", "Install " + u + "/big/Quorix"}},
+      {"browse, picker cancelled", "\nb\n\n", {}, {"SetLang en", "Browse", "Install " + u + "/Quorix"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -467,7 +493,7 @@ TEST_F(ConsolePlayerTerminalTest, InstallPagesFollowWhatTheUserTypes) {
       // The dialog's folder picker answers after the command, on the main thread.
       platform::PostTask(queue_, [&] { Call(*control_, "SetDirectory", *row.pickerAnswer); });
     };
-    Call(*control_, "InstallDir", "Quorix~/home/u/Quorix");
+    Call(*control_, "InstallDir", "Quorix~" + u + "/Quorix");
     Type(row.typed);
     ASSERT_TRUE(RaisedCount(row.expected.size())) << Screen();
     EXPECT_EQ(row.expected, sink_.Take()) << Screen();
@@ -496,7 +522,10 @@ TEST_F(ConsolePlayerTerminalTest, AnswersToTheLaterQuestions) {
       {"licence accepted after a wrong key", installer, "SetLA", "", "Type a to accept", "x\n\na\n", {"AcceptLA"}},
       {"retry by default", installer, "ErrorMsg", "ReceiveData", "(r)etry or (q)uit", "\n", {"Retry"}},
       {"quit after an error", installer, "ErrorMsg", "NoData", "(r)etry or (q)uit", "q\n", {"Error"}},
-      {"reinstall", reinstall, "Msg", "ReInstall~Quorix~Play", "(r)einstall or (p)lay", "r\n", {"ReInstall"}},
+      {"reinstall after a yes", reinstall, "Msg", "ReInstall~Quorix~Play", "(r)einstall or (p)lay", "r\nmaybe\ny\n",
+       {"ReInstall"}},
+      {"reinstall, no, then play", reinstall, "Msg", "ReInstall~Quorix~Play", "(r)einstall or (p)lay", "r\n\nx\np\n",
+       {"Play"}},
       {"play by default", reinstall, "Msg", "ReInstall~Quorix~Play", "(r)einstall or (p)lay", "\n", {"Play"}},
   };
   for (const Row& row : rows) {
@@ -509,6 +538,9 @@ TEST_F(ConsolePlayerTerminalTest, AnswersToTheLaterQuestions) {
     Type(row.typed);
     ASSERT_TRUE(RaisedCount(row.expected.size())) << Screen();
     EXPECT_EQ(row.expected, sink_.Take());
+    if (row.typed[0] == 'r') {
+      EXPECT_TRUE(Shown("Reinstalling first removes /home/u/Quorix and everything in it.")) << Screen();
+    }
     control_.reset();
     host_.reset();
   }
@@ -528,32 +560,48 @@ TEST_F(ConsolePlayerTerminalTest, ProgressIsRedrawnInPlace) {
   EXPECT_NE(std::string::npos, Screen().find("51%\x1b[K\r\nDone")) << Screen();
 }
 
-TEST_F(ConsolePlayerTerminalTest, TheExitQuestionGetsTheTerminalWhileACloseRequestRuns) {
-  std::string boxAnswer;
-  int closeRequests = 0;
-  StartHost(true, [&] {
-    ++closeRequests;
-    // What the exit question's box does: read a line from the terminal.
-    // Waiting for the echo first gives the player's thread its chance to
-    // take the line, were it still reading.
-    Type("yes\n");
-    if (!Shown("yes")) return;
-    pollfd fd = {slave_, POLLIN, 0};
-    if (poll(&fd, 1, 5000) != 1) return;
-    char buffer[16] = {};
-    const ssize_t n = read(slave_, buffer, sizeof(buffer) - 1);
-    if (n > 0) boxAnswer.assign(buffer, static_cast<size_t>(n));
-  });
-  Load("DlgUpdater.qrx", 2);
-  Call(*control_, "InstallDir", "Quorix~/home/u/Quorix");
-  ASSERT_TRUE(Shown("Language [1]: ")) << Screen();
-  ASSERT_EQ(0, raise(SIGINT));
-  ASSERT_TRUE(PumpUntil(queue_, [&] { return closeRequests == 1; }));
-  EXPECT_EQ("yes\n", boxAnswer) << "the player took the answer meant for the exit question";
-  EXPECT_TRUE(sink_.raised.empty());
-  Type("3\n");  // the language question is still open
-  ASSERT_TRUE(RaisedCount(1)) << Screen();
-  EXPECT_EQ((Lines{"SetLang fr"}), sink_.Take());
+// The exit question is asked after the close request (here from a thread
+// of the test's, which types meanwhile): the box reads its answer through
+// the player, which then shows the movie's open question again.
+TEST_F(ConsolePlayerTerminalTest, TheExitQuestionGetsTheAnswerAndTheQuestionComesBack) {
+  struct Row {
+    const char* name;
+    std::string typed;  // at the box's prompt; "" types Ctrl-C, "\x04" the end of input
+    std::optional<std::string> answer;
+  };
+  const Row rows[] = {{"no", "n\n", "n"}, {"ctrl-c", "", std::nullopt}, {"ctrl-d", "\x04", std::nullopt}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::optional<std::string> boxAnswer;
+    std::thread box;
+    StartHost(true, [&] { box = std::thread([&] { boxAnswer = host_->ReadAnswer("[y/N] "); }); });
+    Load("DlgUpdater.qrx", 2);
+    const int questions = Seen("Language [1]: ");
+    const int boxes = Seen("[y/N] ");
+    Call(*control_, "InstallDir", "Quorix~/q");
+    ASSERT_TRUE(Shown("Language [1]: ", questions + 1)) << Screen();
+    ASSERT_EQ(0, raise(SIGINT));
+    ASSERT_TRUE(PumpUntil(queue_, [&] { return box.joinable(); }));
+    EXPECT_TRUE(Shown("[y/N] ", boxes + 1)) << Screen();  // not fatal: the box thread must be joined
+    if (row.typed.empty()) {
+      ASSERT_EQ(0, raise(SIGINT));
+    } else {
+      Type(row.typed);
+    }
+    box.join();
+    EXPECT_EQ(row.answer, boxAnswer);
+    EXPECT_TRUE(sink_.raised.empty()) << "the player took the answer meant for the box";
+    if (row.answer) {
+      host_->RepeatQuestion();  // what the box does after a No
+      RunWaitingTasks(queue_);
+      ASSERT_TRUE(Shown("Language [1]: ", questions + 2)) << Screen();
+      Type("3\n");  // the language question is still open
+      ASSERT_TRUE(RaisedCount(1)) << Screen();
+      EXPECT_EQ((Lines{"SetLang fr"}), sink_.Take());
+    }
+    control_.reset();
+    host_.reset();
+  }
 }
 
 TEST_F(ConsolePlayerTerminalTest, EndOfInputIsACloseRequest) {
@@ -567,6 +615,22 @@ TEST_F(ConsolePlayerTerminalTest, EndOfInputIsACloseRequest) {
   ASSERT_EQ(0, tcgetattr(slave_, &mode));
   Type(std::string(1, static_cast<char>(mode.c_cc[VEOF])));
   ASSERT_TRUE(PumpUntil(queue_, [&] { return closeRequests == 1; }));
+  EXPECT_TRUE(sink_.raised.empty());
+}
+
+// A terminal that goes away is a close request, and the exit question then
+// gets no answer (which its box takes as leaving).
+TEST_F(ConsolePlayerTerminalTest, ATerminalThatGoesAwayIsACloseRequest) {
+  int closeRequests = 0;
+  StartHost(false, [&] { ++closeRequests; });
+  Load("DlgUpdater.qrx", 2);
+  Call(*control_, "InstallDir", "Quorix~/q");
+  ASSERT_TRUE(Shown("Language [1]: ")) << Screen();
+  StopReadingTerminal();  // its poll holds the terminal open
+  close(master_);
+  master_ = -1;
+  ASSERT_TRUE(PumpUntil(queue_, [&] { return closeRequests == 1; }));
+  EXPECT_EQ(std::nullopt, host_->ReadAnswer("[y/N] "));
   EXPECT_TRUE(sink_.raised.empty());
 }
 
@@ -585,6 +649,72 @@ TEST_F(ConsolePlayerTerminalTest, TheTerminalSettingsAreRestored) {
   struct termios after {};
   ASSERT_EQ(0, tcgetattr(slave_, &after));
   EXPECT_EQ(before.c_lflag, after.c_lflag);
+}
+
+// --- Pure rules of the questions ---
+
+TEST(ConsoleFolderTest, WhereAFolderTakesTheInstallationOrWhyNot) {
+  TempDir dir;
+  WriteFile(dir / "afile", "x");
+  WriteFile(dir / "mine/save.dat", "x");
+  WriteFile(dir / "crowded/save.dat", "x");
+  WriteFile(dir / "crowded/Quorix/other.txt", "x");
+  WriteFile(dir / "earlier/cfg/ovl.cfg", "x");
+  std::filesystem::create_directories(dir / "empty");
+  using platform::FolderProblem;
+  struct Row {
+    std::string folder;
+    FolderProblem problem;
+    std::string target;
+    bool subFolder;
+  };
+  const Row rows[] = {
+      {"games/Quorix", FolderProblem::NotFull, "", false},
+      {"", FolderProblem::NotFull, "", false},
+      {dir / "afile", FolderProblem::IsFile, dir / "afile", false},
+      {dir / "empty", FolderProblem::None, dir / "empty", false},
+      {dir / "new/deeper/", FolderProblem::None, dir / "new/deeper", false},
+      {dir / "mine", FolderProblem::None, dir / "mine/Quorix", true},
+      {dir / "crowded", FolderProblem::ForeignFiles, dir / "crowded/Quorix", true},
+      {dir / "earlier", FolderProblem::None, dir / "earlier", false},
+      {dir / "afile/Quorix", FolderProblem::NotWritable, dir / "afile/Quorix", false},
+  };
+  for (const Row& row : rows) {
+    const platform::FolderCheck check = platform::CheckInstallFolder(row.folder, "Quorix");
+    EXPECT_EQ(static_cast<int>(row.problem), static_cast<int>(check.problem)) << row.folder;
+    if (row.problem != FolderProblem::NotFull) {
+      EXPECT_EQ(row.target, check.target) << row.folder;
+    }
+    EXPECT_EQ(row.subFolder, check.subFolder) << row.folder;
+  }
+  EXPECT_EQ("/home/ann/Spiele", platform::ExpandHome("~/Spiele", "/home/ann"));
+  EXPECT_EQ("/home/ann", platform::ExpandHome("~", "/home/ann"));
+  EXPECT_EQ("~ann/Spiele", platform::ExpandHome("~ann/Spiele", "/home/ann"));
+}
+
+TEST(ConsoleLanguageTest, TheLocaleChoosesTheDefault) {
+  struct Row {
+    const char *lcAll, *lcMessages, *lang;
+    const char* code;
+  };
+  const Row rows[] = {
+      {nullptr, nullptr, "de_DE.UTF-8", "de"}, {nullptr, "fr_FR", "de_DE", "fr"}, {"C", nullptr, "de_DE", "en"},
+      {"", "", "es", "es"},                    {nullptr, nullptr, "pt_BR", "en"}, {nullptr, nullptr, nullptr, "en"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_STREQ(row.code,
+                 platform::ConsoleLanguage(platform::ConsoleLanguageFromLocale(row.lcAll, row.lcMessages, row.lang)).code)
+        << (row.lang ? row.lang : "(none)");
+  }
+}
+
+TEST(ConsoleBoxTest, YesNoAnswers) {
+  using platform::BoxAnswer;
+  const std::pair<const char*, std::optional<BoxAnswer>> rows[] = {
+      {"y", BoxAnswer::Yes}, {" YES ", BoxAnswer::Yes}, {"ja", BoxAnswer::Yes}, {"oui", BoxAnswer::Yes},
+      {"", BoxAnswer::No},   {"n", BoxAnswer::No},      {"Nein", BoxAnswer::No}, {"maybe", std::nullopt},
+  };
+  for (const auto& [typed, answer] : rows) EXPECT_EQ(answer, platform::YesNoAnswer(typed)) << typed;
 }
 
 }  // namespace

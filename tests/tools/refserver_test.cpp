@@ -51,6 +51,9 @@ std::unique_ptr<httplib::Client> SecureClient(const RefServer& server, const std
   auto client = std::make_unique<httplib::Client>("https://" + host + ":" + std::to_string(server.httpsPort()));
   client->set_ca_cert_path(server.caFile().c_str());
   client->enable_server_certificate_verification(true);
+  // A minimal system may have no hosts file: "localhost" is loopback all the
+  // same (the certificate is still checked for the name).
+  client->set_hostname_addr_map({{"localhost", "127.0.0.1"}});
   client->set_connection_timeout(std::chrono::seconds(5));
   client->set_read_timeout(std::chrono::seconds(5));
   return client;
@@ -213,6 +216,27 @@ TEST(RefServerReplies, StartFailsOnUnreadableReplySet) {
   static RefServerOptions options;
   options.replySet = "/nonexistent/replies.txt";
   EXPECT_NONFATAL_FAILURE({ RefServer server(options); }, "did not come up");
+}
+
+// A second server on a port in use fails with a clear message instead of
+// sharing the port and taking half of the first server's connections.
+TEST(RefServerStart, PortInUseIsRefused) {
+  RefServer first;
+  ASSERT_TRUE(first.started());
+  TempDir dir;
+  const std::string certs = WEBSETUP_TEST_CERT_DIR;
+  const std::string command = "timeout 10 " + std::string(WEBSETUP_BIN_DIR) + "/refserver --http-port 0 --https-port " +
+                              std::to_string(first.httpsPort()) + " --cert " + certs + "/server.pem --key " +
+                              certs + "/server.key --log " + (dir / "log.txt") + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  const int status = pclose(pipe);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << output;
+  EXPECT_NE(output.find("the port is in use"), std::string::npos) << output;
+  EXPECT_EQ(output.find("listening"), std::string::npos) << output;
 }
 
 TEST_F(RefServerTest, PhpDirectoryIsAnsweredLikeTheUpdateServlet) {
@@ -433,6 +457,7 @@ TEST_F(RefServerTest, TestCaVerifiesTheServerForLoopbackNames) {
   }
   auto systemStoreOnly = std::make_unique<httplib::Client>("https://localhost:" + std::to_string(server_.httpsPort()));
   systemStoreOnly->enable_server_certificate_verification(true);
+  systemStoreOnly->set_hostname_addr_map({{"localhost", "127.0.0.1"}});
   const auto refused = systemStoreOnly->Post(kUpdate, "ac=15", kForm);
   EXPECT_FALSE(refused);
   EXPECT_EQ(refused.error(), httplib::Error::SSLServerVerification);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <errno.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
@@ -217,12 +218,23 @@ bool ReferenceServer::Bind(const ServerOptions& options, std::string& error) {
   }
   AddRoutes(*http_, false);
   AddRoutes(*https_, true);
+  // The library's default shares the port (SO_REUSEPORT), so a second
+  // server on a port in use would take half of its connections. Only
+  // SO_REUSEADDR here: a port in use fails the bind.
+  const auto exclusive = [](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  };
+  http_->set_socket_options(exclusive);
+  https_->set_socket_options(exclusive);
 
   const auto bindPort = [&](httplib::Server& server, int wanted, int& bound) {
     bound = wanted == 0 ? server.bind_to_any_port(options_.host)
                         : (server.bind_to_port(options_.host, wanted) ? wanted : -1);
     if (bound > 0) return true;
-    error = "Failed to bind " + options_.host + ":" + std::to_string(wanted);
+    const bool inUse = errno == EADDRINUSE;
+    error = "Failed to bind " + options_.host + ":" + std::to_string(wanted) +
+            (inUse ? ": the port is in use (is another server running there?)" : "");
     return false;
   };
   return bindPort(*http_, options_.httpPort, httpPort_) && bindPort(*https_, options_.httpsPort, httpsPort_);

@@ -4,11 +4,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -20,6 +23,9 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/posix/console_texts.h"
+#include "platform/posix/posix_file_system.h"
 
 namespace platform {
 
@@ -37,13 +43,6 @@ extern "C" void OnInterrupt(int) {
   [[maybe_unused]] const ssize_t written = write(fd, &byte, 1);
   errno = saved;
 }
-
-struct Language {
-  const char* code;
-  const char* name;
-};
-constexpr Language kLanguages[] = {{"en", "English"}, {"de", "Deutsch"}, {"fr", "Francais"}, {"es", "Espanol"}};
-constexpr int kLanguageCount = static_cast<int>(sizeof(kLanguages) / sizeof(kLanguages[0]));
 
 std::string Trim(const std::string& text) {
   size_t begin = 0, end = text.size();
@@ -85,6 +84,17 @@ MovieKind KindOf(const std::string& address) {
   return MovieKind::Empty;
 }
 
+// The reinstall movie lies in the installation, "<folder>/qrx/DlgMsg.qrx".
+std::string InstalledFolderOf(const std::string& address) {
+  const std::string path = address.substr(0, address.find('?'));
+  const size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return {};
+  const std::string movies = path.substr(0, slash);
+  const size_t parent = movies.find_last_of("/\\");
+  if (parent == std::string::npos || Lower(movies.substr(parent + 1)) != "qrx") return movies;
+  return movies.substr(0, parent);
+}
+
 bool IsOneOf(const std::string& answer, std::initializer_list<const char*> words) {
   const std::string lower = Lower(answer);
   for (const char* word : words)
@@ -92,7 +102,83 @@ bool IsOneOf(const std::string& answer, std::initializer_list<const char*> words
   return false;
 }
 
+// A size as the movie shows it. The worker sends most sizes formatted
+// ("030k"), but the copy of an unpacked file sends its listed size in
+// bytes: those are formatted the same way here.
+std::string ShownSize(const std::string& text) {
+  if (text.empty()) return "0";
+  if (!std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+    return text;
+  const double bytes = std::strtod(text.c_str(), nullptr);
+  char shown[32];
+  if (bytes < 1024) {
+    std::snprintf(shown, sizeof shown, "%03.0fb", bytes);
+  } else if (bytes < 1047040) {
+    std::snprintf(shown, sizeof shown, "%03.0fk", std::floor((bytes + 512) / 1024));
+  } else {
+    std::snprintf(shown, sizeof shown, "%1.1fM", bytes / 1048576.0);
+  }
+  return shown;
+}
+
+bool PathExists(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0;
+}
+
 }  // namespace
+
+std::string ExpandHome(const std::string& folder, const std::string& home) {
+  if (folder == "~") return home;
+  if (folder.rfind("~/", 0) == 0) return (home.size() > 1 && home.back() == '/' ? home.substr(0, home.size() - 1) : home) + folder.substr(1);
+  return folder;
+}
+
+FolderCheck CheckInstallFolder(const std::string& folder, const std::string& appName) {
+  FolderCheck check;
+  check.target = folder;
+  while (check.target.size() > 1 && check.target.back() == '/') check.target.pop_back();
+  if (check.target.empty() || check.target.front() != '/') {
+    check.problem = FolderProblem::NotFull;
+    return check;
+  }
+  // The rule of the installation itself: a folder that is not empty and
+  // holds no installation of this application keeps its files, and the
+  // installation goes into a folder of its own inside it.
+  PosixFileSystem files;
+  const auto mayEmpty = [&files](const std::string& path) {
+    return files.IsEmptyDirectory(path) || PathExists(path + "/cfg/ovl.cfg");
+  };
+  const auto isFolder = [&files](const std::string& path) { return files.IsDirectory(path); };
+  if (PathExists(check.target) && !isFolder(check.target)) {
+    check.problem = FolderProblem::IsFile;
+    return check;
+  }
+  if (isFolder(check.target) && !mayEmpty(check.target)) {
+    check.target = (check.target == "/" ? "" : check.target) + "/" + appName;
+    check.subFolder = true;
+    if (PathExists(check.target) && !isFolder(check.target)) {
+      check.problem = FolderProblem::IsFile;
+      return check;
+    }
+    if (isFolder(check.target) && !mayEmpty(check.target)) {
+      check.problem = FolderProblem::ForeignFiles;
+      return check;
+    }
+  }
+  // What is created or emptied there needs the right to write in the
+  // nearest folder that exists.
+  std::string existing = check.target;
+  while (!PathExists(existing)) {
+    const size_t slash = existing.find_last_of('/');
+    existing = slash == 0 || slash == std::string::npos ? "/" : existing.substr(0, slash);
+  }
+  if (access(existing.c_str(), W_OK | X_OK) != 0) {
+    check.problem = FolderProblem::NotWritable;
+    check.systemError = errno;
+  }
+  return check;
+}
 
 std::string FormatProgressLine(const std::string& fileName, const std::string& progress) {
   std::vector<std::string> fields = SplitTilde(progress);
@@ -105,8 +191,8 @@ std::string FormatProgressLine(const std::string& fileName, const std::string& p
   char tail[160];
   std::snprintf(tail, sizeof(tail), "  %.1f KB/s  file %3d%%  [%s%s] %3d%%", number(fields[2]), filePercent,
                 std::string(filled, '#').c_str(), std::string(kBarWidth - filled, '-').c_str(), runPercent);
-  const std::string done = fields[0].empty() ? "0" : fields[0];
-  const std::string total = fields[1].empty() ? "0" : fields[1];
+  const std::string done = ShownSize(fields[0]);
+  const std::string total = ShownSize(fields[1]);
   return (fileName.empty() ? std::string() : fileName + "  ") + done + "/" + total + tail;
 }
 
@@ -119,7 +205,8 @@ class ConsoleSession : public std::enable_shared_from_this<ConsoleSession> {
   ConsoleSession(MainLoop& queue, ConsoleOptions options)
       : queue_(queue),
         options_(std::move(options)),
-        interactive_(isatty(options_.inputFd) && isatty(options_.outputFd)) {}
+        interactive_(isatty(options_.inputFd) && isatty(options_.outputFd)),
+        language_(ConsoleLanguageFromLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"))) {}
 
   void Start() {
     if (interactive_) haveTermios_ = tcgetattr(options_.inputFd, &savedTermios_) == 0;
@@ -133,6 +220,7 @@ class ConsoleSession : public std::enable_shared_from_this<ConsoleSession> {
       std::lock_guard<std::mutex> lock(stateLock_);
       stop_ = true;
     }
+    directChanged_.notify_all();
     Wake();
     if (reader_.joinable()) reader_.join();
     ReleaseInterrupt();
@@ -150,6 +238,65 @@ class ConsoleSession : public std::enable_shared_from_this<ConsoleSession> {
   bool Unattended() const { return options_.unattended; }
   bool HoldsInterrupt() const { return interruptPipeOwned_; }
   void SetCloseRequestHandler(std::function<void()> handler) { options_.onCloseRequest = std::move(handler); }
+
+  // The language of the texts: the locale's until the user chooses one.
+  int Language() const { return language_.load(); }
+  void SetLanguage(int index) { language_ = index; }
+  const ConsoleTexts& Texts() const { return ConsoleLanguage(language_.load()); }
+
+  // What the final line tells. Main thread.
+  struct Outcome {
+    std::string appName;
+    std::string folder;  // where the installation went
+    bool accepted = false;
+    bool declined = false;
+  };
+  Outcome outcome;
+
+  // Shows `prompt` and blocks until the user has typed a line, for the
+  // message boxes that share the terminal with the movie. Nothing when
+  // there is no terminal, its input has ended (Ctrl-D, the terminal went
+  // away) or Ctrl-C was pressed. Any thread but the player's.
+  std::optional<std::string> ReadAnswer(const std::string& prompt) {
+    if (!interactive_) return std::nullopt;
+    std::lock_guard<std::mutex> one(directLock_);
+    // The line is the box's from before its prompt shows.
+    std::unique_lock<std::mutex> lock(stateLock_);
+    if (stop_) return std::nullopt;
+    directActive_ = true;
+    directDone_ = false;
+    directLine_.reset();
+    lock.unlock();
+    Wake();
+    {
+      std::lock_guard<std::mutex> output(outputLock_);
+      Write((lineOpen_ ? "\n" : "") + prompt);
+      lineOpen_ = true;
+    }
+    lock.lock();
+    directChanged_.wait(lock, [this] { return directDone_ || stop_; });
+    directActive_ = false;
+    std::optional<std::string> answer = directDone_ ? directLine_ : std::nullopt;
+    if (answer) inputEnded_ = false;  // the terminal answers again
+    lock.unlock();
+    Wake();
+    std::lock_guard<std::mutex> output(outputLock_);
+    lineOpen_ = false;
+    return answer;
+  }
+
+  // Shows the movie's open question again, once the main loop gets to it.
+  void RepeatQuestion() {
+    uint64_t armed = 0;
+    {
+      std::lock_guard<std::mutex> lock(stateLock_);
+      armed = armedSerial_;
+    }
+    if (armed == 0) return;
+    PostTask(queue_, [weak = weak_from_this(), armed] {
+      if (const auto session = weak.lock()) session->Reprompt(armed);
+    });
+  }
 
   // --- Output, main thread ---
 
@@ -183,6 +330,7 @@ class ConsoleSession : public std::enable_shared_from_this<ConsoleSession> {
     {
       std::lock_guard<std::mutex> lock(stateLock_);
       armedSerial_ = questionSerial_;
+      armedPrompt_ = prompt;
     }
     Wake();
   }
@@ -256,33 +404,52 @@ class ConsoleSession : public std::enable_shared_from_this<ConsoleSession> {
 
   void ReadLoop() {
     std::string partial;
+    bool wasDirect = false;
     for (;;) {
       uint64_t serial = 0;
+      bool direct = false;
       {
         std::lock_guard<std::mutex> lock(stateLock_);
         if (stop_) return;
-        if (!paused_ && !inputEnded_) serial = armedSerial_;
+        direct = directActive_ && !directDone_;
+        if (!direct && !paused_ && !inputEnded_) serial = armedSerial_;
       }
+      if (direct != wasDirect) partial.clear();  // a line begun for one question is not the other's
+      wasDirect = direct;
       pollfd fds[3];
       nfds_t count = 0;
       if (wakePipe_[0] >= 0) fds[count++] = {wakePipe_[0], POLLIN, 0};
       const nfds_t interruptIndex = count;
       if (interruptPipeOwned_) fds[count++] = {interruptPipe_[0], POLLIN, 0};
       const nfds_t inputIndex = count;
-      if (serial != 0 && interactive_) fds[count++] = {options_.inputFd, POLLIN, 0};
+      if ((serial != 0 || direct) && interactive_) fds[count++] = {options_.inputFd, POLLIN, 0};
       if (count == 0) return;
       if (poll(fds, count, -1) < 0) {
         if (errno == EINTR) continue;
         return;
       }
-      if (wakePipe_[0] >= 0 && (fds[0].revents & POLLIN)) Drain(wakePipe_[0]);
+      // A wake-up means the state changed (a box waits, a question was
+      // armed): look again before taking a key or Ctrl-C for the wrong one.
+      if (wakePipe_[0] >= 0 && (fds[0].revents & POLLIN)) {
+        Drain(wakePipe_[0]);
+        continue;
+      }
       if (interruptIndex < count && fds[interruptIndex].fd == interruptPipe_[0] && fds[interruptIndex].revents) {
         Drain(interruptPipe_[0]);
-        RequestClose();
+        // Ctrl-C at a box's question answers it with nothing (leave).
+        if (direct) {
+          FinishDirect(std::nullopt);
+        } else {
+          RequestClose();
+        }
         continue;
       }
       if (inputIndex < count && fds[inputIndex].fd == options_.inputFd && fds[inputIndex].revents) {
-        ReadInput(serial, partial);
+        if (direct) {
+          ReadDirect(partial);
+        } else {
+          ReadInput(serial, partial);
+        }
       }
     }
   }
@@ -317,6 +484,28 @@ class ConsoleSession : public std::enable_shared_from_this<ConsoleSession> {
     });
   }
 
+  void ReadDirect(std::string& partial) {
+    char byte = 0;
+    const ssize_t n = read(options_.inputFd, &byte, 1);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (n <= 0) return FinishDirect(std::nullopt);
+    if (byte == '\r') return;
+    if (byte != '\n') {
+      partial += byte;
+      return;
+    }
+    FinishDirect(std::exchange(partial, {}));
+  }
+
+  void FinishDirect(std::optional<std::string> line) {
+    {
+      std::lock_guard<std::mutex> lock(stateLock_);
+      directLine_ = std::move(line);
+      directDone_ = true;
+    }
+    directChanged_.notify_all();
+  }
+
   // Input stays paused until the close handler has returned, so the exit
   // question gets the user's answer.
   void RequestClose() {
@@ -341,6 +530,18 @@ class ConsoleSession : public std::enable_shared_from_this<ConsoleSession> {
       lineOpen_ = false;  // the terminal echoed the answer and its newline
     }
     answer(line);
+  }
+
+  void Reprompt(uint64_t serial) {
+    if (!pending_ || pending_->serial != serial) return;
+    std::string prompt;
+    {
+      std::lock_guard<std::mutex> lock(stateLock_);
+      prompt = armedPrompt_;
+    }
+    std::lock_guard<std::mutex> lock(outputLock_);
+    Write((lineOpen_ ? "\n" : "") + prompt);
+    lineOpen_ = true;
   }
 
   void RunCloseHandler() {
@@ -371,8 +572,17 @@ class ConsoleSession : public std::enable_shared_from_this<ConsoleSession> {
   std::optional<Pending> pending_;  // main thread
   uint64_t questionSerial_ = 0;     // main thread
 
+  std::atomic<int> language_;
+
+  std::mutex directLock_;  // one box question at a time
+  std::condition_variable directChanged_;
+  bool directActive_ = false;  // stateLock_: a box waits for a line
+  bool directDone_ = false;
+  std::optional<std::string> directLine_;
+
   std::mutex stateLock_;
   uint64_t armedSerial_ = 0;  // the question the input thread reads for; 0 none
+  std::string armedPrompt_;
   bool paused_ = false;
   bool inputEnded_ = false;
   bool stop_ = false;
@@ -399,6 +609,7 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
     session_->CancelQuestions(this);
     kind_ = KindOf(address);
     waitingForDirectory_ = false;
+    if (kind_ == MovieKind::Reinstall) installedFolder_ = InstalledFolderOf(address);
     if (kind_ == MovieKind::Installer) {
       Raise("InitPreloader", kInstallerMovieSize);
       Raise("InitDialog", kInstallerMovieSize);
@@ -450,15 +661,24 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
     });
   }
 
+  const ConsoleTexts& T() const { return session_->Texts(); }
+  void Say(const std::string& text) { session_->Line(text); }
+
   void RunInstallerFunction(const std::string& name, const std::string& parm) {
     if (name == "InstallDir") return StartInstallPages(parm);
     if (name == "SetDirectory") return TakeDirectory(parm);
     if (name == "SetLA") return ShowLicence();
     if (name == "ErrorMsg") return ShowError(parm);
-    if (name == "Msg") return session_->Line(parm == "Connecting" ? "Connecting to the server..." : parm);
+    if (name == "Msg") return Say(parm == "Connecting" ? ConnectingText() : parm);
     if (name == "Performing") return ShowPerforming(parm);
     if (name == "SetFileName") return ShowFileName(parm);
     if (name == "SetProgress") return ShowProgress(parm);
+  }
+
+  // "Connecting to the update server..." without its seconds.
+  std::string ConnectingText() const {
+    const std::string text = T().connecting;
+    return Trim(text.substr(0, text.find("%d")));
   }
 
   // --- Language and folder ---
@@ -467,58 +687,91 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
     // "App~/proposed/folder"; empty when the game is registered already.
     const size_t tilde = parm.find('~');
     proposedFolder_ = tilde == std::string::npos ? std::string() : parm.substr(tilde + 1);
-    if (parm.empty()) session_->Line(AppName() + " is installed on this computer already.");
+    session_->outcome.appName = AppName();
+    if (parm.empty()) Say(FormatText(T().installedAlready, AppName().c_str()));
     if (session_->Interactive()) return AskLanguage();
     if (!session_->Unattended()) {
-      session_->Line("No terminal to ask on and no unattended switch: the installation is declined.");
-      return Raise("Decline", {});
+      Say(T().noTerminal);
+      return Decline();
     }
     if (proposedFolder_.empty()) {
-      session_->Line("No install folder was proposed: the installation is declined.");
-      return Raise("Decline", {});
+      Say(T().noFolder);
+      return Decline();
     }
-    session_->Line(std::string("Language: ") + kLanguages[0].code);
-    Raise("SetLang", kLanguages[0].code);
-    session_->Line("Installing into " + proposedFolder_);
-    Raise("Install", proposedFolder_);
+    session_->SetLanguage(0);
+    Say(std::string("Language: ") + ConsoleLanguage(0).code);
+    Raise("SetLang", ConsoleLanguage(0).code);
+    Install(proposedFolder_, CheckInstallFolder(proposedFolder_, AppName()));
   }
 
+  std::string LanguagePrompt() const { return FormatText(T().languagePrompt, session_->Language() + 1); }
+
   void AskLanguage() {
-    session_->Line("Choose your language:");
-    for (int i = 0; i < kLanguageCount; ++i)
-      session_->Line("  " + std::to_string(i + 1) + ") " + kLanguages[i].name + " (" + kLanguages[i].code + ")");
-    Ask("Language [1]: ", &ConsoleMovie::OnLanguage);
+    Say(T().chooseLanguage);
+    for (int i = 0; i < kConsoleLanguageCount; ++i)
+      Say("  " + std::to_string(i + 1) + ") " + ConsoleLanguage(i).name + " (" + ConsoleLanguage(i).code + ")");
+    Ask(LanguagePrompt(), &ConsoleMovie::OnLanguage);
   }
 
   void OnLanguage(const std::string& answer) {
     int chosen = -1;
-    if (answer.empty()) chosen = 0;
-    if (answer.size() == 1 && answer[0] >= '1' && answer[0] < '1' + kLanguageCount) chosen = answer[0] - '1';
-    for (int i = 0; i < kLanguageCount; ++i)
-      if (Lower(answer) == kLanguages[i].code) chosen = i;
+    if (answer.empty()) chosen = session_->Language();
+    if (answer.size() == 1 && answer[0] >= '1' && answer[0] < '1' + kConsoleLanguageCount) chosen = answer[0] - '1';
+    if (chosen < 0) chosen = ConsoleLanguageIndex(answer);
     if (chosen < 0) {
-      session_->Line("Please type a number from 1 to " + std::to_string(kLanguageCount) + " or a language code.");
-      return Ask("Language [1]: ", &ConsoleMovie::OnLanguage);
+      Say(FormatText(T().languageHint, kConsoleLanguageCount));
+      return Ask(LanguagePrompt(), &ConsoleMovie::OnLanguage);
     }
-    Raise("SetLang", kLanguages[chosen].code);
+    session_->SetLanguage(chosen);
+    Raise("SetLang", ConsoleLanguage(chosen).code);
     AskFolder();
   }
 
   void AskFolder() {
     if (proposedFolder_.empty()) {
-      session_->Line("Type the folder to install " + AppName() + " into, or b to browse.");
-      return Ask("Install folder: ", &ConsoleMovie::OnFolder);
+      Say(FormatText(T().folderAsk, AppName().c_str()));
+      return Ask(T().folderAskPrompt, &ConsoleMovie::OnFolder);
     }
-    session_->Line("Install folder: " + proposedFolder_);
-    Ask("Enter installs there; type another folder, or b to browse: ", &ConsoleMovie::OnFolder);
+    Say(FormatText(T().folderProposed, proposedFolder_.c_str()));
+    Ask(T().folderPrompt, &ConsoleMovie::OnFolder);
   }
 
+  // A folder is checked before anything is downloaded: one that cannot be
+  // used is asked again.
   void OnFolder(const std::string& answer) {
-    if (answer.empty() && proposedFolder_.empty()) return AskFolder();
+    if (answer.empty() && proposedFolder_.empty()) {
+      Say(T().folderNotFull);
+      return AskFolder();
+    }
     if (answer == "b" || answer == "B") return Browse();
-    const std::string folder = answer.empty() ? proposedFolder_ : answer;
-    session_->Line("Installing into " + folder);
+    const char* home = std::getenv("HOME");
+    const std::string folder = answer.empty() ? proposedFolder_ : ExpandHome(answer, home ? home : "");
+    const FolderCheck check = CheckInstallFolder(folder, AppName());
+    if (check.problem == FolderProblem::None) return Install(folder, check);
+    if (check.problem == FolderProblem::NotFull) {
+      Say(T().folderNotFull);
+    } else {
+      std::string reason;
+      if (check.problem == FolderProblem::IsFile) reason = T().reasonFile;
+      if (check.problem == FolderProblem::ForeignFiles) reason = FormatText(T().reasonForeign, check.target.c_str());
+      if (check.problem == FolderProblem::NotWritable)
+        reason = FormatText(T().reasonNotWritable, strerror(check.systemError));
+      Say(FormatText(T().folderNotUsable, folder.c_str(), reason.c_str()));
+    }
+    AskFolder();
+  }
+
+  void Install(const std::string& folder, const FolderCheck& check) {
+    if (check.subFolder) Say(FormatText(T().folderSubFolder, AppName().c_str(), check.target.c_str()));
+    Say(FormatText(T().installingInto, check.target.c_str()));
+    session_->outcome.folder = check.target;
     Raise("Install", folder);
+  }
+
+  void Decline() {
+    session_->outcome.declined = true;
+    Say(T().declined);
+    Raise("Decline", {});
   }
 
   // The folder comes back as "SetDirectory". A cancelled picker sends
@@ -534,7 +787,7 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
         const auto later = weak.lock();
         if (!later || !later->waitingForDirectory_) return;
         later->waitingForDirectory_ = false;
-        later->session_->Line("No folder was chosen.");
+        later->Say(later->T().noFolderChosen);
         later->AskFolder();
       });
     });
@@ -550,64 +803,80 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
   // --- Licence ---
 
   void ShowLicence() {
-    session_->Line("");
-    session_->Line("Licence agreement");
-    session_->Line("  " + AppName() + " is licensed to you, not sold. You may install it and play it for your own");
-    session_->Line("  use. It comes without warranty. Its operator's terms of use apply to everything you do in it.");
-    if (session_->Interactive()) return Ask("Type a to accept or d to decline: ", &ConsoleMovie::OnLicence);
+    Say("");
+    Say(T().licenceTitle);
+    Say("  " + FormatText(T().licenceText, AppName().c_str()));
+    if (session_->Interactive()) return Ask(T().licencePrompt, &ConsoleMovie::OnLicence);
     if (session_->Unattended()) {
-      session_->Line("Licence accepted (unattended).");
+      Say(T().licenceUnattended);
+      session_->outcome.accepted = true;
       return Raise("AcceptLA", {});
     }
-    session_->Line("No terminal to ask on and no unattended switch: the licence is declined.");
-    Raise("Decline", {});
+    Say(T().licenceNoTerminal);
+    Decline();
   }
 
   void OnLicence(const std::string& answer) {
-    if (IsOneOf(answer, {"a", "accept", "y", "yes"})) return Raise("AcceptLA", {});
-    if (IsOneOf(answer, {"d", "decline", "n", "no"})) return Raise("Decline", {});
-    Ask("Type a to accept or d to decline: ", &ConsoleMovie::OnLicence);
+    if (IsOneOf(answer, {"a", "accept", "y", "yes", "j", "ja", "o", "oui", "s", "si"})) {
+      session_->outcome.accepted = true;
+      return Raise("AcceptLA", {});
+    }
+    if (IsOneOf(answer, {"d", "decline", "n", "no", "nein", "non"})) return Decline();
+    Ask(T().licencePrompt, &ConsoleMovie::OnLicence);
   }
 
   // --- Progress and errors ---
 
   void ShowError(const std::string& reason) {
-    session_->Line("Error: the list of files could not be fetched (" + reason + ").");
-    if (session_->Interactive()) return Ask("(r)etry or (q)uit [r]: ", &ConsoleMovie::OnErrorChoice);
-    session_->Line("Quitting.");
+    Say(FormatText(T().listFailed, reason.c_str()));
+    if (session_->Interactive()) return Ask(T().retryPrompt, &ConsoleMovie::OnErrorChoice);
+    Say(T().quitting);
     Raise("Error", {});
   }
 
   void OnErrorChoice(const std::string& answer) {
-    if (answer.empty() || IsOneOf(answer, {"r", "retry"})) return Raise("Retry", {});
-    if (IsOneOf(answer, {"q", "quit"})) return Raise("Error", {});
-    Ask("(r)etry or (q)uit [r]: ", &ConsoleMovie::OnErrorChoice);
+    if (answer.empty() || IsOneOf(answer, {"r", "retry", "w"})) return Raise("Retry", {});
+    if (IsOneOf(answer, {"q", "quit", "b", "s"})) return Raise("Error", {});
+    Say(T().answerHint);
+    Ask(T().retryPrompt, &ConsoleMovie::OnErrorChoice);
   }
 
   void ShowPerforming(const std::string& what) {
-    if (what == "Install") return session_->Line("Installing " + AppName() + "...");
-    if (what == "Update") return session_->Line("Updating " + AppName() + "...");
-    session_->Line(what);
+    if (what == "Install") return Say(FormatText(T().installing, AppName().c_str()));
+    if (what == "Update") return Say(FormatText(T().updating, AppName().c_str()));
+    Say(what);
   }
 
   void ShowFileName(const std::string& name) {
     fileName_ = name;
-    if (session_->Interactive()) return session_->Progress("Downloading " + name);
-    session_->Line("Downloading " + name);
+    const std::string line = FormatText(T().downloading, name.c_str());
+    if (session_->Interactive()) return session_->Progress(line);
+    Say(line);
   }
 
   void ShowProgress(const std::string& text) {
-    const std::string line = FormatProgressLine(fileName_, text);
+    const std::vector<std::string> fields = SplitTilde(text);
+    const auto field = [&](size_t i) { return i < fields.size() ? fields[i] : std::string(); };
+    // "0~0~0" starts a run: nothing to show until a file comes.
+    if (field(1).empty() || field(1) == "0") {
+      fileName_.clear();
+      return;
+    }
+    // Sizes in plain bytes come from the copy of an unpacked file, which
+    // names no file of its own.
+    const std::string done = field(0);
+    const bool unpacked = !done.empty() && std::all_of(done.begin(), done.end(), [](char c) {
+      return std::isdigit(static_cast<unsigned char>(c));
+    });
+    const std::string name = unpacked ? T().unpacked : fileName_;
+    const std::string line = FormatProgressLine(name, text);
     if (session_->Interactive()) return session_->Progress(line);
     // A log gets a line only when a shown percentage moves.
-    const std::vector<std::string> fields = SplitTilde(text);
-    const auto percent = [&](size_t i) {
-      return i < fields.size() ? Percent(std::strtod(fields[i].c_str(), nullptr)) : 0;
-    };
-    const std::string key = fileName_ + "~" + std::to_string(percent(3)) + "~" + std::to_string(percent(4));
+    const auto percent = [&](size_t i) { return Percent(std::strtod(field(i).c_str(), nullptr)); };
+    const std::string key = name + "~" + std::to_string(percent(3)) + "~" + std::to_string(percent(4));
     if (key == lastLoggedProgress_) return;
     lastLoggedProgress_ = key;
-    session_->Line(line);
+    Say(line);
   }
 
   // --- Reinstall or play ---
@@ -615,17 +884,35 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
   void OfferReinstall(const std::string& offer) {
     // "ReInstall~<app>~Play"
     const std::vector<std::string> fields = SplitTilde(offer);
-    const std::string app = fields.size() > 1 && !fields[1].empty() ? fields[1] : "The game";
-    session_->Line(app + " is installed on this computer.");
-    if (session_->Interactive()) return Ask("(r)einstall or (p)lay [p]: ", &ConsoleMovie::OnReinstallChoice);
-    session_->Line("Starting " + app + ".");
+    offeredApp_ = fields.size() > 1 && !fields[1].empty() ? fields[1] : "The game";
+    session_->outcome.appName = offeredApp_;
+    Say(FormatText(T().reinstallOffer, offeredApp_.c_str(), installedFolder_.c_str()));
+    if (session_->Interactive()) return Ask(T().reinstallPrompt, &ConsoleMovie::OnReinstallChoice);
+    PlayGame();
+  }
+
+  void PlayGame() {
+    Say(FormatText(T().starting, offeredApp_.c_str()));
     Raise("Play", {});
   }
 
   void OnReinstallChoice(const std::string& answer) {
-    if (IsOneOf(answer, {"r", "reinstall"})) return Raise("ReInstall", {});
-    if (answer.empty() || IsOneOf(answer, {"p", "play"})) return Raise("Play", {});
-    Ask("(r)einstall or (p)lay [p]: ", &ConsoleMovie::OnReinstallChoice);
+    if (IsOneOf(answer, {"r", "reinstall", "n"})) {
+      Say(FormatText(T().reinstallConfirm, installedFolder_.c_str()));
+      return Ask(T().yesNoPrompt, &ConsoleMovie::OnReinstallConfirm);
+    }
+    if (answer.empty() || IsOneOf(answer, {"p", "play", "s", "j"})) return PlayGame();
+    Say(T().answerHint);
+    Ask(T().reinstallPrompt, &ConsoleMovie::OnReinstallChoice);
+  }
+
+  // Reinstalling removes the installation first: only on a clear yes.
+  void OnReinstallConfirm(const std::string& answer) {
+    if (IsOneOf(answer, {"y", "yes", "j", "ja", "o", "oui", "s", "si"})) return Raise("ReInstall", {});
+    if (answer.empty() || IsOneOf(answer, {"n", "no", "nein", "non"}))
+      return Ask(T().reinstallPrompt, &ConsoleMovie::OnReinstallChoice);
+    Say(T().yesNoHint);
+    Ask(T().yesNoPrompt, &ConsoleMovie::OnReinstallConfirm);
   }
 
   std::shared_ptr<ConsoleSession> session_;
@@ -636,6 +923,8 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
   bool waitingForDirectory_ = false;
   std::string fileName_;
   std::string lastLoggedProgress_;
+  std::string offeredApp_ = "The game";
+  std::string installedFolder_;  // the reinstall movie's: the installation it is part of
 };
 
 class ConsoleControl : public MovieControl {
@@ -676,5 +965,23 @@ void ConsoleMovieHost::SetCloseRequestHandler(std::function<void()> handler) {
 bool ConsoleMovieHost::Interactive() const { return session_->Interactive(); }
 
 bool ConsoleMovieHost::HoldsInterrupt() const { return session_->HoldsInterrupt(); }
+
+std::optional<std::string> ConsoleMovieHost::ReadAnswer(const std::string& prompt) {
+  return session_->ReadAnswer(prompt);
+}
+
+void ConsoleMovieHost::RepeatQuestion() { session_->RepeatQuestion(); }
+
+void ConsoleMovieHost::Finish(int exitCode, const std::string& logPath) {
+  const ConsoleTexts& texts = session_->Texts();
+  const ConsoleSession::Outcome& outcome = session_->outcome;
+  if (exitCode == 0 && outcome.accepted) {
+    session_->Line(FormatText(texts.finished, outcome.appName.c_str(), outcome.folder.c_str(),
+                              outcome.appName.c_str()));
+  } else if (exitCode != 0 && !outcome.declined) {
+    session_->Line(FormatText(texts.notFinished, exitCode));
+  }
+  if (exitCode != 0 && !logPath.empty()) session_->Line("Log: " + logPath);
+}
 
 }  // namespace platform

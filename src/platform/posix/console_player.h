@@ -5,9 +5,13 @@
 // a real player. Any other movie address gives an empty movie that raises
 // nothing.
 //
-// On a terminal (input and output both ttys) it asks the user: language,
-// install folder (Enter keeps the proposal, "b" opens the folder picker),
-// retry or quit after a failed file list, the licence, reinstall or play.
+// On a terminal (input and output both ttys) it asks the user, in the
+// language of the locale until one is chosen: language, install folder
+// (Enter keeps the proposal, "b" opens the folder picker, "~" is the home
+// folder; a folder that cannot take the installation is asked again),
+// retry or quit after a failed file list, the licence, reinstall (after a
+// yes to removing the installed folder) or play. Garbage gets a hint and
+// the question again.
 // The questions are read on a thread of the player's and their answers are
 // delivered through the main thread's queue, so the main thread never waits
 // for a key. Without a terminal it never waits: with the unattended switch
@@ -26,6 +30,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/main_loop.h"
@@ -77,6 +82,22 @@ class ConsoleMovieHost : public MovieHost {
   // True when this host holds SIGINT.
   bool HoldsInterrupt() const;
 
+  // Shows `prompt` and blocks until the user has typed a line: the message
+  // boxes read their answers here, so that the player never takes a line
+  // meant for them. Nothing when there is no terminal, its input has ended
+  // (Ctrl-D, a terminal that went away) or Ctrl-C was pressed. Any thread
+  // but the player's; one question at a time.
+  std::optional<std::string> ReadAnswer(const std::string& prompt);
+  // Shows the movie's open question again (after a box that left the
+  // dialog running), once the main loop gets to it. Any thread.
+  void RepeatQuestion();
+
+  // The final line of the run for the process's exit code: where the game
+  // was installed and that it starts now, or that the installation did not
+  // finish; `logPath` (when not empty) names the session log. Main thread,
+  // after the application has ended.
+  void Finish(int exitCode, const std::string& logPath);
+
  private:
   std::shared_ptr<ConsoleSession> session_;
 };
@@ -87,11 +108,30 @@ inline constexpr int32_t kConsolePlayerVersion = 0xA0000;
 inline constexpr const char* kInstallerMovieSize = "640~480";
 inline constexpr const char* kReinstallMovieSize = "400~240";
 
+// Where a folder the user typed would take the installation, and why it
+// cannot, checked before anything is downloaded.
+enum class FolderProblem { None, NotFull, IsFile, ForeignFiles, NotWritable };
+struct FolderCheck {
+  std::string target;       // the folder the installation goes into
+  bool subFolder = false;   // target is a folder of the application's own inside the one typed
+  FolderProblem problem = FolderProblem::None;
+  int systemError = 0;      // errno of NotWritable
+};
+// `folder` must be absolute. An existing folder that is neither empty nor
+// an installation of this application ("cfg/ovl.cfg") keeps its files: the
+// target is then `folder`/`appName`, which must itself be usable. The
+// nearest existing folder of the target must be writable. Non-blocking
+// (a few stat calls).
+FolderCheck CheckInstallFolder(const std::string& folder, const std::string& appName);
+// "~" and "~/..." with `home` in place of "~"; anything else unchanged.
+std::string ExpandHome(const std::string& folder, const std::string& home);
+
 // One progress line from the current file name and a "SetProgress" text
 // (bytes done, bytes listed, rate in KB/s, fraction of the file, fraction
 // of the run, joined by "~"; missing fields count as 0), e.g.
 // "Quorix.exe  030k/039k  30.0 KB/s  file  76%  [######------]  51%".
-// Percentages are rounded down and kept within 0 to 100.
+// Percentages are rounded down and kept within 0 to 100; sizes sent as
+// plain byte counts are shown like the others ("49152" as "048k").
 std::string FormatProgressLine(const std::string& fileName, const std::string& progress);
 
 }  // namespace platform

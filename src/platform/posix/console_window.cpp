@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+
+#include "platform/posix/console_texts.h"
 
 namespace platform {
 
@@ -36,6 +39,7 @@ ConsoleWindow::ConsoleWindow(int outputFd, bool visible, ConsoleWindowFactory* f
 }
 
 ConsoleWindow::~ConsoleWindow() {
+  ShowConnecting(false);
   if (factory_) std::erase(factory_->open_, this);
 }
 
@@ -56,6 +60,37 @@ void ConsoleWindow::SetTitle(const std::string& title) {
 
 void ConsoleWindow::SetText(const std::string& text) {
   if (!text.empty()) WriteAll(outputFd_, text + "\n\n");
+}
+
+void ConsoleWindow::ShowConnecting(bool connecting) {
+  const ConsoleTexts& texts =
+      ConsoleLanguage(ConsoleLanguageFromLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")));
+  const auto line = [&](int seconds) { return FormatText(texts.connecting, seconds); };
+  const bool terminal = isatty(outputFd_);
+  if (connecting) {
+    if (connecting_) return;
+    connecting_ = true;
+    connectStart_ = std::chrono::steady_clock::now();
+    if (!terminal) return;
+    ticker_ = std::thread([this, line] {
+      std::unique_lock<std::mutex> lock(tickLock_);
+      for (int seconds = 0; connecting_; ++seconds) {
+        WriteAll(outputFd_, "\r" + line(seconds) + "\x1b[K");
+        tickStop_.wait_for(lock, std::chrono::seconds(1), [this] { return !connecting_; });
+      }
+    });
+    return;
+  }
+  if (!connecting_) return;
+  {
+    std::lock_guard<std::mutex> lock(tickLock_);
+    connecting_ = false;
+  }
+  tickStop_.notify_all();
+  if (ticker_.joinable()) ticker_.join();
+  const auto waited = std::chrono::steady_clock::now() - connectStart_;
+  const int seconds = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(waited).count());
+  WriteAll(outputFd_, (terminal ? "\r" : "") + line(seconds) + (terminal ? "\x1b[K\n" : "\n"));
 }
 
 void ConsoleWindow::FitClient(int width, int height) {

@@ -2,12 +2,18 @@
 // place or colour, so only the title shows: it is printed once as a heading
 // when it is set. Size and visibility are kept for whoever asks. The
 // terminal's Ctrl-C is the close request of the newest window that listens
-// for one.
+// for one. While the window waits for the update server, a terminal shows a
+// line with the seconds waited, redrawn each second; a log gets the line
+// once, with the time it took, when the wait is over.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/dialog_window.h"
@@ -32,6 +38,8 @@ class ConsoleWindow : public DialogWindow {
   void SetTitle(const std::string& title) override;
   // Prints the text followed by an empty line (a notice window's texts).
   void SetText(const std::string& text) override;
+  // In the language of the locale. Main thread.
+  void ShowConnecting(bool connecting) override;
   void SetTopmost() override {}
   void SetBackground(const Colour&) override {}
   void FitClient(int width, int height) override;
@@ -54,6 +62,12 @@ class ConsoleWindow : public DialogWindow {
   std::string shownHeading_;
   ConsoleWindowFactory* factory_;
   std::function<void()> onCloseRequest_;
+
+  std::mutex tickLock_;
+  std::condition_variable tickStop_;
+  bool connecting_ = false;
+  std::thread ticker_;
+  std::chrono::steady_clock::time_point connectStart_;
 };
 
 class ConsoleWindowFactory : public WindowFactory {

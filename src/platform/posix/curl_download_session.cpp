@@ -293,7 +293,7 @@ class Transfer {
     const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wait).count();
     if (waitMs > 0) curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
     if (connected_ && !paused_ && Clock::now() >= IdleDeadline()) {
-      FailAndDetach("no data for " + std::to_string(settings_.timeouts.idleSeconds) + " seconds");
+      FailAndDetach("time-out: no data for " + std::to_string(settings_.timeouts.idleSeconds) + " seconds");
     }
   }
 
@@ -313,7 +313,10 @@ class Transfer {
       done_ = true;
       if (message->data.result != CURLE_OK) {
         failed_ = true;
-        failure_ = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(message->data.result);
+        long systemError = 0;
+        curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &systemError);
+        failure_ = TransportCause(message->data.result, systemError,
+                                  errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(message->data.result));
       }
     }
   }
@@ -440,6 +443,43 @@ class CurlDownloadSession : public HttpDownloadSession {
 };
 
 }  // namespace
+
+std::string TransportCause(int curlCode, long systemError, const std::string& detail) {
+  std::string cause;
+  switch (static_cast<CURLcode>(curlCode)) {
+    case CURLE_COULDNT_CONNECT:
+      cause = systemError == ECONNREFUSED ? "connection refused: nothing answers at the server's address and port"
+                                          : "the server cannot be reached";
+      break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+      cause = "the server's host name was not found";
+      break;
+    case CURLE_OPERATION_TIMEDOUT:
+      cause = "time-out: the server did not answer in time";
+      break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      cause = "the server's certificate is not trusted for this host";
+      break;
+    case CURLE_SSL_CACERT_BADFILE:
+      cause = "the CA file named in cfg/Updater.cfg cannot be read";
+      break;
+    case CURLE_SSL_CONNECT_ERROR:
+      cause = "the secure connection could not be set up";
+      break;
+    case CURLE_GOT_NOTHING:
+      cause = "the server closed the connection without answering";
+      break;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+      cause = "the connection broke off";
+      break;
+    default:
+      return detail;
+  }
+  return detail.empty() ? cause : cause + " (" + detail + ")";
+}
+
 
 std::unique_ptr<HttpDownloadSession> NewCurlDownloadSession(const CurlDownloadSettings& settings) {
   return std::make_unique<CurlDownloadSession>(settings);

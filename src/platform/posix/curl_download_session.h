@@ -33,6 +33,13 @@ namespace platform {
 // stands. Shared by posts and downloads.
 std::string EscapeUnsafeUrlBytes(const std::string& text);
 
+// What a failed transfer means for the user, from libcurl's result code and
+// the system's error of the connection (0 when none): "connection refused",
+// "host name not found", "certificate not trusted for this host",
+// "time-out", "CA file unreadable"..., followed by libcurl's own message
+// `detail` in parentheses.
+std::string TransportCause(int curlCode, long systemError, const std::string& detail);
+
 inline constexpr long kMaxDownloadRedirects = 5;
 
 struct CurlDownloadSettings {

@@ -170,9 +170,12 @@ class CurlStream : public HttpStream {
       done_ = true;
       if (message->data.result != CURLE_OK) {
         failed_ = true;
-        failure_ = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(message->data.result);
+        long systemError = 0;
+        curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &systemError);
+        failure_ = TransportCause(message->data.result, systemError,
+                                  errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(message->data.result));
         if (idleExpired_) {
-          failure_ = "no data for " + std::to_string(request_.timeouts.idleSeconds) + " seconds";
+          failure_ = "time-out: no data for " + std::to_string(request_.timeouts.idleSeconds) + " seconds";
         }
       }
     }

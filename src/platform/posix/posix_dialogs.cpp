@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -14,34 +15,54 @@ std::mutex terminalLock;  // one box at a time on the terminal
 
 bool HaveTerminal() { return isatty(STDIN_FILENO) && isatty(STDERR_FILENO); }
 
-std::string ReadLine() {
-  std::string line;
-  if (!std::getline(std::cin, line)) return {};
-  return line;
+}  // namespace
+
+std::optional<BoxAnswer> YesNoAnswer(const std::string& typed) {
+  std::string word;
+  for (char c : typed)
+    if (!std::isspace(static_cast<unsigned char>(c))) word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* yes : {"y", "yes", "j", "ja", "o", "oui", "s", "si"})
+    if (word == yes) return BoxAnswer::Yes;
+  for (const char* no : {"", "n", "no", "nein", "non"})
+    if (word == no) return BoxAnswer::No;
+  return std::nullopt;
 }
 
-}  // namespace
+std::optional<std::string> PosixDialogs::Answer(const std::string& prompt) {
+  if (answers_) return answers_(prompt);
+  std::fprintf(stderr, "%s", prompt.c_str());
+  std::string line;
+  if (!std::getline(std::cin, line)) return std::nullopt;
+  return line;
+}
 
 BoxAnswer PosixDialogs::ShowMessageBox(const std::string& text, const std::string& caption, BoxStyle style) {
   std::lock_guard<std::mutex> lock(terminalLock);
   std::fprintf(stderr, "\n[%s]%s\n%s\n", caption.c_str(), style == BoxStyle::Error ? " (error)" : "", text.c_str());
   if (!HaveTerminal()) return style == BoxStyle::YesNo ? BoxAnswer::No : BoxAnswer::Ok;
-  if (style == BoxStyle::YesNo) {
-    std::fprintf(stderr, "[y/N] ");
-    const std::string answer = ReadLine();
-    return (!answer.empty() && (answer[0] == 'y' || answer[0] == 'Y')) ? BoxAnswer::Yes : BoxAnswer::No;
+  const auto goOn = [this](BoxAnswer answer) {
+    if (afterBox_) afterBox_();
+    return answer;
+  };
+  if (style != BoxStyle::YesNo) {
+    (void)Answer("Press Enter to go on. ");
+    return goOn(BoxAnswer::Ok);
   }
-  std::fprintf(stderr, "Press Enter to go on. ");
-  ReadLine();
-  return BoxAnswer::Ok;
+  for (;;) {
+    const std::optional<std::string> typed = Answer("[y/N] ");
+    if (!typed) return BoxAnswer::Yes;
+    const std::optional<BoxAnswer> answer = YesNoAnswer(*typed);
+    if (answer == BoxAnswer::Yes) return BoxAnswer::Yes;
+    if (answer == BoxAnswer::No) return goOn(BoxAnswer::No);
+    std::fprintf(stderr, "Please type y or n.\n");
+  }
 }
 
 std::optional<std::string> PosixDialogs::BrowseForFolder(const std::string& title) {
   if (!HaveTerminal()) return std::nullopt;
   std::lock_guard<std::mutex> lock(terminalLock);
-  std::fprintf(stderr, "%s (empty to cancel): ", title.c_str());
-  const std::string folder = ReadLine();
-  if (folder.empty()) return std::nullopt;
+  const std::optional<std::string> folder = Answer(title + " (empty to cancel): ");
+  if (!folder || folder->empty()) return std::nullopt;
   return folder;
 }
 

@@ -173,4 +173,11 @@ bool PosixFileSystem::MoveOneFile(const std::string& from, const std::string& to
   return rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool PosixFileSystem::MarkRunnable(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return false;
+  if ((info.st_mode & S_IXUSR) != 0) return true;
+  return chmod(path.c_str(), (info.st_mode & 07777) | S_IXUSR) == 0;
+}
+
 }  // namespace platform

@@ -13,6 +13,8 @@ class PosixFileSystem : public FileSystem {
   std::unique_ptr<File> CreateForWrite(const std::string& path, std::string* error) override;
   bool Exists(const std::string& path) override;
   bool IsDirectory(const std::string& path) override;
+  // Adds the owner's execute bit (u+x) to the file's mode.
+  bool MarkRunnable(const std::string& path) override;
   bool IsEmptyDirectory(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   bool ChangeCurrentDirectory(const std::string& path) override;

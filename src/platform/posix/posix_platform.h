@@ -2,6 +2,7 @@
 // context that hands them to the logic.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "platform/message_queue.h"
@@ -17,6 +18,7 @@
 #include "platform/posix/posix_system.h"
 #include "platform/posix/processes_posix.h"
 #include "platform/posix/registry_posix.h"
+#include "platform/posix/session_log_posix.h"
 #include "platform/posix/shell_posix.h"
 #include "platform/posix/shortcuts_posix.h"
 
@@ -37,6 +39,8 @@ struct PosixPlatform {
   HttpBrowser browser{http};
   // The movie player: the console player unless a caller set another.
   std::unique_ptr<MovieHost> movies;
+  // The session log, when the program keeps one (tests leave it out).
+  std::unique_ptr<PosixSessionLog> log;
 
   Platform View() {
     Platform view;
@@ -52,9 +56,18 @@ struct PosixPlatform {
     view.windows = &windows;
     view.browser = &browser;
     view.movies = movies.get();
+    view.log = log.get();
     view.mainLoop = &mainLoop;
     return view;
   }
 };
+
+// Runs `application` on `posix` as a person at a terminal meets it: a new
+// session log (which also takes the output of started programs), the
+// console player made with `options`, the boxes reading their answers
+// through it, and the player's final line for the exit code that
+// `application` returns, which this returns too. Main thread.
+int RunWithConsole(PosixPlatform& posix, ConsoleOptions options,
+                   const std::function<int(const Platform&)>& application);
 
 }  // namespace platform

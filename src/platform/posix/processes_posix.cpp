@@ -138,7 +138,7 @@ std::string CurrentDirectory() {
 
 // Starts the program; returns 0 with *pid, or the system's code.
 int Spawn(const std::string& folder, const std::string& program, const std::optional<std::string>& argument,
-          bool ownSession, pid_t* pid) {
+          bool ownSession, int outputFd, pid_t* pid) {
   std::vector<char*> argv;
   std::string programCopy = program;
   std::string argumentCopy = argument.value_or(std::string());
@@ -151,6 +151,10 @@ int Spawn(const std::string& folder, const std::string& program, const std::opti
   posix_spawn_file_actions_init(&actions);
   posix_spawnattr_init(&attributes);
   posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  if (outputFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, outputFd, STDERR_FILENO);
+  }
   // The child starts with no blocked signals and default handling of the
   // ones a parent commonly changes, whatever this process has set.
   sigset_t none;
@@ -238,7 +242,7 @@ int PosixProcesses::RunProgram(const std::string& directory, const std::string& 
     return static_cast<int>(RunResult::NotStarted);
   }
   pid_t pid = 0;
-  if (const int error = Spawn(folder, program, argument, !wait, &pid); error != 0) {
+  if (const int error = Spawn(folder, program, argument, !wait, outputFd_.load(), &pid); error != 0) {
     errno = error;
     return static_cast<int>(RunResult::NotStarted);
   }

@@ -46,6 +46,11 @@ class PosixProcesses : public Processes {
   // The longest wait of RunProgram in milliseconds (kRunWaitLimitMs unless
   // a test shortens it).
   void SetWaitLimitMs(int limitMs) { waitLimitMs_ = limitMs; }
+  // Started programs write their output (standard output and error) to
+  // `fd` (the session log) instead of the installer's terminal; -1 (the
+  // default) leaves them the installer's. Not owned; it must stay open
+  // while programs are started.
+  void SetOutputFd(int fd) { outputFd_ = fd; }
 
   // The name Snapshot gives the process `pid`; nothing when the process does
   // not exist (any more) or has ended.
@@ -53,6 +58,7 @@ class PosixProcesses : public Processes {
 
  private:
   std::atomic<int> waitLimitMs_{kRunWaitLimitMs};
+  std::atomic<int> outputFd_{-1};
 };
 
 }  // namespace platform

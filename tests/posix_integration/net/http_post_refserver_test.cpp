@@ -25,6 +25,7 @@ namespace net {
 namespace {
 
 using testing_support::RefServer;
+using testing_support::RefServerOptions;
 constexpr const char* kAgent = "WebSetupTest/1.0";
 constexpr const char* kUpdatePath = "/servlet/UpdateServlet";
 
@@ -197,6 +198,44 @@ TEST_F(RefServerPostTest, ConfiguredPrivateServerWithItsOwnCa) {
   EXPECT_EQ(reply.rfind("~ac=10", 0), 0u) << reply;
   ASSERT_EQ(server.Requests().size(), 1u);
   EXPECT_TRUE(server.Requests()[0].tls);
+}
+
+// A failed exchange says why, in words the user can act on: the error box
+// shows it as its cause.
+TEST_F(RefServerPostTest, AFailedExchangeTellsItsCause) {
+  RefServerOptions otherHost;
+  otherHost.certificate = "otherhost";
+  RefServer server(otherHost);
+  ASSERT_TRUE(server.started());
+  struct Row {
+    const char* name;
+    int port;
+    std::string caFile;
+    const char* cause;
+  };
+  const Row rows[] = {
+      {"nothing listens", 1, server.caFile(), "connection refused"},
+      {"certificate of another host", server.httpsPort(), server.caFile(),
+       "the server's certificate is not trusted for this host"},
+      {"CA file missing", server.httpsPort(), "/nonexistent/ca.pem", "the CA file named in cfg/Updater.cfg cannot be read"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    platform::CurlHttpClient client;
+    client.SetExtraCaFile(row.caFile);
+    platform::Platform p = platform_;
+    p.http = &client;
+    PostTarget target{kAgent, "127.0.0.1", "UpdateServlet", row.port, true, {}};
+    target.timeouts.connectSeconds = 10;
+    std::string reply;
+    EXPECT_EQ(PostForm(p, target, "ac=10", reply, 1000), PostResult::NoData);
+    EXPECT_EQ(LastTransportFailure().rfind(row.cause, 0), 0u) << LastTransportFailure();
+  }
+  std::string reply;
+  RefServer good;
+  client_.SetExtraCaFile(good.caFile());
+  EXPECT_EQ(Post(good, true, "ac=10", reply), PostResult::Ok);
+  EXPECT_EQ(LastTransportFailure(), "") << "a good exchange leaves no cause behind";
 }
 
 }  // namespace

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "fakes/fake_http.h"
 #include "fakes/fake_platform.h"
+#include "net/http_post.h"
 #include "net/request_forms.h"
 #include "platform/message_queue.h"
 #include "platform/posix/curl_http_client.h"
@@ -169,6 +171,36 @@ TEST_F(ReportsTest, FailureCarriesParametersAndTheSystemError) {
   ASSERT_EQ(dialogs.Boxes().size(), 1u);
   EXPECT_NE(dialogs.Boxes()[0].text.find("\nCause: " + system.ErrorText(28)), std::string::npos);
   EXPECT_EQ(dialogs.Boxes()[0].style, platform::BoxStyle::Error);
+}
+
+// Without a system error, the cause is what the transport said of the
+// exchange that ended the session; the box names the session log, which
+// holds the final code and the box.
+TEST_F(ReportsTest, TheBoxNamesTheTransportCauseAndTheSessionLog) {
+  struct MemoryLog : platform::SessionLog {
+    std::mutex lock;
+    std::string text;
+    void Write(const std::string& line) override {
+      std::lock_guard<std::mutex> guard(lock);
+      text += line + "\n";
+    }
+    std::string Path() const override { return "/state/websetup/session-1.log"; }
+  } log;
+  platform.log = &log;
+  Reports reports(platform, session);
+  session.stats.step = 1;
+  SetLastTransportFailure("connection refused: nothing answers at the server's address and port");
+  ASSERT_TRUE(reports.FinishReport(1, false));
+  reports.ErrorReport("Communication with the server failed");
+  reports.WaitForReports();
+  ASSERT_EQ(dialogs.Boxes().size(), 1u);
+  const std::string box = dialogs.Boxes()[0].text;
+  EXPECT_NE(box.find("Detalis: Communication with the server failed\nCause: connection refused: "), std::string::npos)
+      << box;
+  EXPECT_EQ(box.substr(box.rfind("\n\n")), "\n\nSession log: /state/websetup/session-1.log") << box;
+  std::lock_guard<std::mutex> guard(log.lock);
+  EXPECT_NE(log.text.find("final code 1 at step 1\n"), std::string::npos) << log.text;
+  EXPECT_NE(log.text.find("error box: An error has occurred"), std::string::npos) << log.text;
 }
 
 TEST_F(ReportsTest, StatisticsCarryElapsedSecondsAndTheFormOfTheMoment) {

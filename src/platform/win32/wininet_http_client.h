@@ -1,0 +1,49 @@
+// HTTP on Windows through WinINet. Posts and downloads go the same way: an
+// internet handle with the agent and the system's configured proxy
+// (INTERNET_OPEN_TYPE_PRECONFIG), a connection handle per exchange, and a
+// request handle sent with HttpSendRequestA. A download session keeps its
+// internet handle for the whole run, so that WinINet keeps the connections
+// to a file host alive from one file to the next.
+//
+// Time-outs: INTERNET_OPTION_CONNECT_TIMEOUT bounds connecting, and
+// INTERNET_OPTION_RECEIVE_TIMEOUT the wait for each piece of the reply, so
+// a stalled server fails the read that waits on it.
+//
+// Trust: the certificate and host name are verified against the system
+// store. When an extra CA file is set and the system store does not know the
+// server's CA (ERROR_INTERNET_INVALID_CA), the server's certificate is taken
+// from the failed request and its chain built again with the extra CA in an
+// additional store (CertGetCertificateChain) and checked with the SSL policy
+// and the host name (CertVerifyCertificateChainPolicy); only a chain that
+// ends in that CA lets the request be sent again with the unknown CA
+// accepted. Anything else fails exactly as an untrusted server does.
+//
+// Hosts are names: WinINet refuses an IP address where the certificate names
+// it (ERROR_INTERNET_SEC_CERT_CN_INVALID).
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/http.h"
+
+namespace platform {
+
+class WinInetHttpClient : public HttpClient {
+ public:
+  // Never null; the exchange starts on the stream's first Read. Thread-safe.
+  std::unique_ptr<HttpStream> Post(const HttpPostRequest& request) override;
+  // Thread-safe; applies to exchanges posted and sessions opened afterwards.
+  void SetExtraCaFile(const std::string& path) override;
+  // Never null. Thread-safe.
+  std::unique_ptr<HttpDownloadSession> OpenSession(const std::string& agent, const HttpTimeouts& timeouts) override;
+
+ private:
+  std::string ExtraCaFile() const;
+
+  mutable std::mutex mutex_;
+  std::string extraCaFile_;
+};
+
+}  // namespace platform

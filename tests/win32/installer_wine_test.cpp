@@ -1,0 +1,283 @@
+// The Windows program's whole installation under Wine, with the scripted
+// player, against the reference server: the files, registry values, shell
+// links and reports it leaves, and a failing download that leaves nothing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "platform/win32/processes_win32.h"
+#include "platform/win32/registry_win32.h"
+#include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_system.h"
+#include "support/refserver.h"
+#include "win32/win32_test_folder.h"
+#include "win32/wine_paths.h"
+
+namespace {
+
+using platform::Hive;
+using platform::SpecialFolder;
+using testing_support::ReadText;
+using testing_support::RefServer;
+using testing_support::RefServerOptions;
+using testing_support::Win32TestFolder;
+using testing_support::WindowsPathOf;
+using testing_support::WriteText;
+
+constexpr const char* kInstallScript = R"(version 0xA0000
+on load DlgUpdater.qrx: InitPreloader 640~480
+on load DlgUpdater.qrx: InitDialog 640~480
+on play: Ready
+on InstallDir: SetLang de
+on InstallDir: Install $funcParm~2
+on SetLA: AcceptLA
+)";
+constexpr const char* kAppKey = "Software\\Quorix";
+constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorix";
+
+std::string TestsFolder() { return platform::DirectoryOf(platform::Win32System().ExecutablePath()); }
+
+// The sample client set with its programs made for Windows: the Linux set's
+// files, each program replaced by the sample program with its role after it.
+std::string WindowsClientSet() {
+  static const std::string set = [] {
+    const std::string root = testing_support::NewLinuxScratchFolder("client-set");
+    const std::string client = WindowsPathOf(root + "/client");
+    const std::string linuxClient = WindowsPathOf(testing_support::SampleClientDir() + "/client");
+    EXPECT_EQ(platform::Win32Shell().CopyTree(linuxClient, client), 0);
+    const std::string program = ReadText(TestsFolder() + "\\sample_program.exe");
+    auto write = [&](const std::string& name, const std::string& role) {
+      char length[9];
+      std::snprintf(length, sizeof length, "%08u", static_cast<unsigned>(role.size()));
+      EXPECT_TRUE(WriteText(client + "\\" + name, program + role + length + "WSSAMPLE")) << name;
+    };
+    write("Salon.exe", "mark salon-started.txt");
+    write("WebPane.exe", "mark webpane-started.txt");
+    write("Uninstall.exe", "mark uninstall-ran.txt");
+    write("prepare.exe", "mark prepare-ran.txt");
+    write("Updater.exe", "launcher");
+    std::string archive = "archive\n";
+    for (const char* map : {"data\\maps\\map1.dat", "data\\maps\\map2.dat"}) {
+      const std::string data = ReadText(client + "\\" + map);
+      archive += std::string(map) + " " + std::to_string(data.size()) + "\n" + data;
+    }
+    write("bundle.exe", archive);
+    return root + "/client";
+  }();
+  return set;
+}
+
+RefServerOptions SampleClient() {
+  RefServerOptions options;
+  options.clientSet = WindowsClientSet();
+  options.filesDir = testing_support::SampleClientDir();
+  return options;
+}
+
+struct ProgramRun {
+  DWORD exitCode = 0xFFFFFFFF;
+  std::vector<std::string> boxes;  // texts of the message boxes the program showed
+};
+
+struct BoxSearch {
+  DWORD pid;
+  std::vector<HWND> boxes;
+};
+
+// The message boxes ("#32770" windows) of process `pid`.
+std::vector<HWND> MessageBoxesOf(DWORD pid) {
+  BoxSearch search{pid, {}};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<BoxSearch*>(context);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        char className[64] = {};
+        GetClassNameA(window, className, sizeof className);
+        // A box is shown once all its texts are in place.
+        if (owner == s->pid && std::string(className) == "#32770" && IsWindowVisible(window)) {
+          s->boxes.push_back(window);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.boxes;
+}
+
+std::string BoxText(HWND box) {
+  std::string text;
+  EnumChildWindows(
+      box,
+      [](HWND child, LPARAM context) -> BOOL {
+        char part[2048] = {};
+        GetWindowTextA(child, part, sizeof part);
+        *reinterpret_cast<std::string*>(context) += std::string(part) + "\n";
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&text));
+  return text;
+}
+
+// One user's machine: the downloaded program with its server override next
+// to it. What the installation leaves in the shared places of the prefix is
+// taken away at the end.
+class WindowsMachine {
+ public:
+  explicit WindowsMachine(const RefServer& server) : server_(server) {
+    CreateDirectoryA((download_ / "cfg").c_str(), nullptr);
+    CopyFileA((TestsFolder() + "\\websetup_e2e.exe").c_str(), (download_ / "websetup_e2e.exe").c_str(), FALSE);
+    WriteText(download_ / "cfg\\Updater.cfg", "~ip=localhost~srvl=UpdateServlet~po=" +
+                                                  std::to_string(server.httpsPort()) + "~ca=" + server.caFile());
+  }
+  ~WindowsMachine() {
+    WaitForTheClientToEnd();
+    platform::Win32Registry registry;
+    (void)registry.DeleteKey(Hive::LocalMachine, kAppKey);
+    (void)registry.DeleteKey(Hive::LocalMachine, kUninstallKey);
+    (void)registry.DeleteKey(Hive::CurrentUser, kAppKey);
+    platform::Win32Shell shell;
+    const DWORD installDir = GetFileAttributesA(InstallDir().c_str());
+    if (installDir != INVALID_FILE_ATTRIBUTES) {
+      EXPECT_EQ(shell.DeleteTree(InstallDir(), false), 0);
+    }
+    (void)shell.DeleteTree(MenuFolder(), false);
+    DeleteFileA(DesktopLink().c_str());
+  }
+
+  static std::string InstallDir() { return "C:\\Program Files\\Quorix"; }
+  static std::string MenuFolder() {
+    return platform::Win32Shell().SpecialFolderPath(SpecialFolder::CommonPrograms) + "\\Quorix";
+  }
+  static std::string DesktopLink() {
+    return platform::Win32Shell().SpecialFolderPath(SpecialFolder::CommonDesktop) + "\\Quorix.lnk";
+  }
+  std::string SampleLog() const { return ReadText(download_ / "sample.log"); }
+
+  // Runs the program with `script`; message boxes are read and closed, as
+  // the user would, since a box under the null display never goes away.
+  ProgramRun RunScript(const std::string& script, int timeoutSeconds = 120) {
+    const std::string scriptPath = download_ / "script.txt";
+    WriteText(scriptPath, script);
+    SetEnvironmentVariableA("WEBSETUP_SAMPLE_LOG", (download_ / "sample.log").c_str());
+    std::string commandLine = "\"" + (download_ / "websetup_e2e.exe") + "\" \"" + scriptPath + "\" \"" +
+                              (download_ / "record.txt") + "\" " + std::to_string(server_.httpsPort());
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    ProgramRun run;
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, download_.path().c_str(),
+                        &startup, &started)) {
+      ADD_FAILURE() << "cannot start the program: error " << GetLastError();
+      return run;
+    }
+    SetEnvironmentVariableA("WEBSETUP_SAMPLE_LOG", nullptr);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (WaitForSingleObject(started.hProcess, 50) == WAIT_TIMEOUT) {
+      for (HWND box : MessageBoxesOf(started.dwProcessId)) {
+        run.boxes.push_back(BoxText(box));
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+      }
+      if (std::chrono::steady_clock::now() > deadline) {
+        ADD_FAILURE() << "the installer did not end within " << timeoutSeconds << " s";
+        TerminateProcess(started.hProcess, 99);
+        WaitForSingleObject(started.hProcess, 5000);
+        break;
+      }
+    }
+    GetExitCodeProcess(started.hProcess, &run.exitCode);
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return run;
+  }
+
+  // The sample client programs the installation started end by themselves
+  // at once; their files cannot be deleted while they run.
+  static void WaitForTheClientToEnd() {
+    platform::Win32Processes processes;
+    for (int i = 0; i < 250; ++i) {
+      bool running = false;
+      for (const auto& process : processes.Snapshot()) running = running || process.exeName.rfind("Quorix", 0) == 0;
+      if (!running) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+
+ private:
+  const RefServer& server_;
+  Win32TestFolder download_;
+};
+
+int Count(const std::vector<testing_support::LoggedRequest>& requests, const std::string& path,
+          const std::string& field, const std::string& value) {
+  int n = 0;
+  for (const auto& r : requests) n += r.path == path && r.Field(field) == value;
+  return n;
+}
+
+std::string FinishCode(const std::vector<testing_support::LoggedRequest>& requests) {
+  for (const auto& r : requests) {
+    if (r.Field("txt") == "FINISH") return r.Field("ier");
+  }
+  return "<none>";
+}
+
+std::string RegistryValue(const char* key, const char* name) {
+  std::string value = "<absent>";
+  (void)platform::Win32Registry().ReadString(Hive::LocalMachine, key, name, &value);
+  return value;
+}
+
+TEST(WindowsInstallation, AFreshInstallationLeavesFilesRegistryLinksAndReports) {
+  RefServer server(SampleClient());
+  ASSERT_TRUE(server.started());
+  WindowsMachine machine(server);
+  const ProgramRun run = machine.RunScript(kInstallScript);
+  EXPECT_EQ(run.exitCode, 0u) << ::testing::PrintToString(run.boxes);
+  EXPECT_TRUE(run.boxes.empty()) << ::testing::PrintToString(run.boxes);
+  const std::string dir = WindowsMachine::InstallDir();
+  platform::Win32FileSystem files;
+  for (const char* file : {"QuorixSalon.exe", "QuorixWirex.dll", "QuorixTavrel.dll", "QuorixWebPane.exe", "Quorix.exe",
+                           "Uninstall.exe", "qrx\\DlgMsg.qrx", "data\\maps\\map1.dat", "cfg\\ovl.cfg"}) {
+    EXPECT_TRUE(files.Exists(dir + "\\" + file)) << file;
+  }
+  EXPECT_FALSE(files.Exists(dir + "\\Updater.exe"));
+
+  EXPECT_EQ(RegistryValue(kAppKey, "AppDirectory"), dir);
+  EXPECT_EQ(RegistryValue(kUninstallKey, "DisplayName"), "Quorix");
+  EXPECT_EQ(RegistryValue(kUninstallKey, "UninstallString"), dir + "\\Uninstall.exe");
+
+  EXPECT_TRUE(files.Exists(WindowsMachine::MenuFolder() + "\\Quorix.lnk"));
+  EXPECT_TRUE(files.Exists(WindowsMachine::MenuFolder() + "\\Uninstall.lnk"));
+  EXPECT_TRUE(files.Exists(WindowsMachine::DesktopLink()));
+
+  const auto requests = server.Requests();
+  EXPECT_EQ(Count(requests, "/servlet/PixelServlet", "ac", "20"), 1);
+  EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "txt", "FINISH"), 1);
+  EXPECT_EQ(FinishCode(requests), "100");
+  EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "langID", "de"), 1);
+
+  // The launcher, started at the end, starts the client with the folder.
+  for (int i = 0; i < 200 && machine.SampleLog().find("QuorixSalon.exe") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_NE(machine.SampleLog().find("QuorixSalon.exe"), std::string::npos) << machine.SampleLog();
+}
+
+TEST(WindowsInstallation, AMissingFileEndsWithItsCodeAndLeavesNothing) {
+  RefServer server(SampleClient());
+  ASSERT_TRUE(server.started());
+  server.Misbehave("404", "/files/client/Salon.exe", 100);
+  WindowsMachine machine(server);
+  const ProgramRun run = machine.RunScript(kInstallScript);
+  EXPECT_EQ(run.exitCode, 0u);
+  ASSERT_FALSE(run.boxes.empty());
+  EXPECT_NE(run.boxes[0].find("File Download failed"), std::string::npos) << run.boxes[0];
+  EXPECT_EQ(FinishCode(server.Requests()), "23");
+  EXPECT_FALSE(platform::Win32FileSystem().Exists(WindowsMachine::InstallDir())) << "the half-made installation stays";
+  EXPECT_FALSE(platform::Win32FileSystem().Exists(WindowsMachine::DesktopLink()));
+  EXPECT_EQ(RegistryValue(kAppKey, "AppDirectory"), "<absent>");
+}
+
+}  // namespace
