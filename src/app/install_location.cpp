@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/installer_app.h"
+#include "app/read_write_data.h"
 #include "app/settings_record.h"
 #include "platform/path.h"
 
@@ -80,10 +81,40 @@ int StopProcessesByPrefix(platform::Processes& processes, std::string_view prefi
   return result;
 }
 
+bool HoldsInstallationOf(platform::FileSystem& files, const std::string& folder, const std::string& appName) {
+  if (files.Exists(platform::JoinPath(folder, kSettingsFile))) return true;
+  std::string mark(kPathWidth, '\0');
+  size_t read = 0;
+  if (ReadWriteData(files).ReadData(platform::JoinPath(folder, kIncompleteMarker), mark.data(), mark.size(), &read) !=
+      DataResult::Ok) {
+    return false;
+  }
+  mark.resize(read);
+  return mark == appName;
+}
+
+bool WriteIncompleteMarker(platform::FileSystem& files, const std::string& folder, const std::string& appName) {
+  return ReadWriteData(files).WriteData(platform::JoinPath(folder, kIncompleteMarker), appName.data(),
+                                        appName.size()) == DataResult::Ok;
+}
+
+bool RemoveIncompleteMarker(platform::FileSystem& files, const std::string& folder) {
+  const std::string marker = platform::JoinPath(folder, kIncompleteMarker);
+  return files.DeleteFile(marker) || !files.Exists(marker);
+}
+
+bool InstallationComplete(platform::FileSystem& files, const std::string& folder, const std::string& launcherFile) {
+  return files.Exists(platform::JoinPath(folder, kSettingsFile)) &&
+         files.FileSize(platform::JoinPath(folder, launcherFile)) >= 0 &&
+         !files.Exists(platform::JoinPath(folder, kIncompleteMarker));
+}
+
 bool CInstallerApp::FindInstallation(std::string& proposal) {
   std::string folder;
-  if (RegReadString(*platform_.registry, platform::Hive::LocalMachine, appRegKey.str(), kAppDirectoryValue, &folder,
-                    kPathWidth) == 0) {
+  const int read = RegReadString(*platform_.registry, platform::Hive::LocalMachine, appRegKey.str(),
+                                 kAppDirectoryValue, &folder, kPathWidth);
+  registryUnreadable_ = read != 0 && read != platform::kRegistryNotFound;
+  if (read == 0) {
     installDir = folder;
     proposal.clear();
     return false;
@@ -104,31 +135,44 @@ bool CreateFolderPath(platform::FileSystem& files, const std::string& folder) {
   return files.CreateDirectory(folder);
 }
 
-// A folder this installer may empty: nothing in it, or an earlier
-// installation of this application.
-bool MayEmpty(platform::FileSystem& files, const std::string& folder) {
-  return files.IsEmptyDirectory(folder) || files.Exists(platform::JoinPath(folder, kSettingsFile));
+// A folder this installer may empty: nothing in it, or an earlier or
+// half-made installation of this application.
+bool MayEmpty(platform::FileSystem& files, const std::string& folder, const std::string& appName) {
+  return files.IsEmptyDirectory(folder) || HoldsInstallationOf(files, folder, appName);
 }
 
 }  // namespace
 
 PrepareResult CInstallerApp::PrepareInstallDir(const std::string& folder) {
   platform::FileSystem& files = *platform_.files;
+  const std::string name = appName.str();
   std::string target = folder;
-  if (files.IsDirectory(target) && !MayEmpty(files, target)) {
+  if (files.IsDirectory(target) && !MayEmpty(files, target, name)) {
     // Someone's folder: the installation goes beside their files, into a
     // folder of its own.
-    target = platform::JoinPath(target, appName.str());
-    if (files.IsDirectory(target) && !MayEmpty(files, target)) return PrepareResult::ForeignFiles;
+    target = platform::JoinPath(target, name);
+    if (files.IsDirectory(target) && !MayEmpty(files, target, name)) return PrepareResult::ForeignFiles;
+  }
+  // A registry store that cannot be read cannot tell whether this folder is
+  // the registered installation: it is kept rather than emptied.
+  if (registryUnreadable_ && files.IsDirectory(target) && !files.IsEmptyDirectory(target)) {
+    return PrepareResult::RegistryUnreadable;
   }
   removeOnFailure = true;
   installDir = target;
   if (files.IsDirectory(target)) {
-    if (!files.IsEmptyDirectory(target)) (void)platform_.shell->DeleteTree(target, true);
+    if (!files.IsEmptyDirectory(target)) {
+      // Marked before it is emptied: a run killed meanwhile leaves a
+      // folder that the next run still knows as its own.
+      (void)WriteIncompleteMarker(files, target, name);
+      (void)platform_.shell->DeleteTree(target, true);
+    }
   } else {
     CreateFolderPath(files, target);
   }
   if (!files.SetCurrentDirectory(target)) return PrepareResult::NotCreatable;
+  // The session's first write into the folder.
+  if (!WriteIncompleteMarker(files, target, name)) return PrepareResult::NotCreatable;
   files.CreateDirectory(platform::JoinPath(target, "cfg"));
   return PrepareResult::Ok;
 }
@@ -162,7 +206,7 @@ void RemoveInstallation(CInstallerApp& app, std::string folder, const std::strin
   // application or that this session prepared: a registration naming
   // someone's folder must not cost them their files.
   if (!folder.empty()) {
-    const bool ours = p.files->Exists(platform::JoinPath(folder, kSettingsFile)) ||
+    const bool ours = HoldsInstallationOf(*p.files, folder, appName) ||
                       (app.removeOnFailure && folder == app.installDir.str());
     if (ours) {
       (void)p.shell->DeleteTree(folder, false);

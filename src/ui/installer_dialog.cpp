@@ -180,6 +180,9 @@ void CInstallerDlg::InstallInto(const std::string& folder) {
     case app::PrepareResult::NotCreatable:
       FailInstallFolder("Directory creation failed", folder);
       return;
+    case app::PrepareResult::RegistryUnreadable:
+      FailInstallFolder("The installation registry cannot be read, the folder is kept", folder);
+      return;
   }
 }
 
@@ -230,7 +233,10 @@ void CInstallerDlg::OnMovieCall(const std::string* name, const std::string* parm
   MovieDialog::AnswerMovie("Data", function, parameter);
 }
 
-void CInstallerDlg::OnCloseRequest(bool ask) {
+void CInstallerDlg::OnCloseRequest(uintptr_t kind) {
+  const bool ask = kind == app::kCloseAskFirst;
+  // Leaving, asked or not, ends the session as the user's exit.
+  const bool leave = kind != app::kCloseNow;
   bool yes = true;
   if (ask) {
     if (worker_ && !workerHeld_) {
@@ -247,7 +253,7 @@ void CInstallerDlg::OnCloseRequest(bool ask) {
     }
     return;
   }
-  if (ask) {
+  if (leave) {
     const uint32_t started = app_.stats.tDL.load();
     if (started != 0) app_.stats.tDL = (app_.Platform().system->TickCount() - started) / 1000u;
     app_.stats.userExit = true;
@@ -257,7 +263,7 @@ void CInstallerDlg::OnCloseRequest(bool ask) {
   // A user who leaves during the installation is left with nothing of it:
   // the folder this session prepared goes (a finished installation closes
   // without the question and stays).
-  if (ask && app_.removeOnFailure) app::RemoveInstallation(app_, app_.installDir.str(), app_.appName.str());
+  if (leave && app_.removeOnFailure) app::RemoveInstallation(app_, app_.installDir.str(), app_.appName.str());
   window_->Hide();
   app_.PostToMainThread(app::WM_APP_DIALOG_CLOSED);
 }
@@ -279,7 +285,7 @@ bool CInstallerDlg::OnDialogMessage(const platform::ThreadMessage& message) {
     return true;
   }
   if (message.id == app::WM_APP_CLOSE_DIALOG) {
-    OnCloseRequest(message.wParam != 0);
+    OnCloseRequest(message.wParam);
     return true;
   }
   return false;

@@ -110,14 +110,16 @@ void CUpdateVersionFiles::FinishInstalledSet(const std::string& reply) {
   RemoveWorkDirs();
   phaseTimes_.applySeconds += SecondsSince(removeStart);
   app_.SetStep(kStepRefreshRecord);
-  RefreshSettingsRecord(reply);
-  if (Cancelled()) return;
+  if (RefreshSettingsRecord(reply) != 0 || Cancelled()) return;
   app_.SetStep(kStepUserNameLookup);
   std::string userName;
   if (app::RegReadString(*platform_.registry, platform::Hive::CurrentUser, app_.appRegKey.str(),
                          app::kUserNameValue, &userName, kUserNameWidth) == 0) {
     app_.SetStep(kStepUserNameFound);
-    record_.SetUserName(userName);
+    if (record_.SetUserName(userName) != app::DataResult::Ok) {
+      FailSettingsRecord();
+      return;
+    }
   }
   if (Cancelled()) return;
   app_.SetStep(kStepCustomNames);
@@ -305,8 +307,17 @@ void CUpdateVersionFiles::RemoveWorkDirs() {
 
 // The reply has been cut by the list walk: only the fields before "~fl="
 // (and those of the first record) are seen.
-void CUpdateVersionFiles::RefreshSettingsRecord(const std::string& reply) {
-  record_.ApplyServerReply(reply, app_.clientPrefix.str());
+int CUpdateVersionFiles::RefreshSettingsRecord(const std::string& reply) {
+  if (record_.ApplyServerReply(reply, app_.clientPrefix.str()) == app::DataResult::Ok) return 0;
+  FailSettingsRecord();
+  return runResult_;
+}
+
+// The client relies on its record: a save that fails fails the run.
+void CUpdateVersionFiles::FailSettingsRecord() {
+  runResult_ = 1;
+  Reports().FinishReport(app::kFinalSettingsRecordSave, true, {app::kSettingsFile});
+  Reports().ErrorReport("Settings file saving failed", {net::ReportPair{"File", app::kSettingsFile}});
 }
 
 int CUpdateVersionFiles::RenameClientFiles() {

@@ -173,7 +173,9 @@ class CUpdateVersionFiles {
   void FinishInstalledSet(const std::string& reply);
   int CopyUpdateTree();
   void RemoveWorkDirs();
-  void RefreshSettingsRecord(const std::string& reply);
+  // Returns 0, or runResult_ after FailSettingsRecord.
+  int RefreshSettingsRecord(const std::string& reply);
+  void FailSettingsRecord();
   int RenameClientFiles();
   int CommunicateEndProcess();
 

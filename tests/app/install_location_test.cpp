@@ -120,7 +120,7 @@ class InstallLocationTest : public ::testing::Test {
     WriteFile(folder + "/QuorixSalon.exe", "program");
     fs::current_path(folder);
     SettingsRecord record(files);
-    record.SetUserName(userName);
+    ASSERT_EQ(app::DataResult::Ok, record.SetUserName(userName));
     ASSERT_EQ(record.Save(), DataResult::Ok);
     fs::current_path(savedCwd);
     ASSERT_EQ(registry.real_.WriteString(Hive::LocalMachine, "Software\\Quorix", "AppDirectory", folder), 0);

@@ -245,7 +245,7 @@ TEST(InstallerEndToEnd, SecondRunWithARunningClientAndReinstall) {
     fs::current_path(dir);
     app::SettingsRecord record(files);
     record.Load();
-    record.SetUserName("ann_the_brave");
+    ASSERT_EQ(app::DataResult::Ok, record.SetUserName("ann_the_brave"));
     fs::current_path("/");
   }
   fs::remove(dir + "/launcher-started.txt");

@@ -13,6 +13,7 @@ class PosixFileSystem : public FileSystem {
   std::unique_ptr<File> CreateForWrite(const std::string& path, std::string* error) override;
   bool Exists(const std::string& path) override;
   bool IsDirectory(const std::string& path) override;
+  bool IsLink(const std::string& path) override;
   bool IsEmptyDirectory(const std::string& path) override;
   bool CreateDirectory(const std::string& path) override;
   bool SetCurrentDirectory(const std::string& path) override;
