@@ -160,12 +160,61 @@ TEST_F(InstallLocationTest, RegisteredFolderIsTakenAsItStands) {
   EXPECT_EQ(proposal, "");
 }
 
-TEST_F(InstallLocationTest, DamagedRegistryStoreFallsBackToAFreshInstallation) {
-  WriteFile(home / "data/websetup/registry-machine", "garbage that is no store\n");
+TEST_F(InstallLocationTest, DamagedRegistryStoreNeverCostsTheInstallation) {
+  const std::string folder = home / "data/Quorix";
+  Install(folder, "ann");
+  // One changed byte: the last good copy still knows the installation.
+  const std::string store = home / "data/websetup/registry-machine";
+  std::string bytes = ReadFile(store);
+  bytes[bytes.size() - 2] ^= 0x01;
+  WriteFile(store, bytes);
   std::string proposal;
+  EXPECT_FALSE(application.FindInstallation(proposal));
+  EXPECT_EQ(application.installDir.str(), folder);
+
+  // Both copies damaged: a fresh installation is proposed, but the folder
+  // that holds the installation is not emptied.
+  WriteFile(store, "garbage that is no store\n");
+  WriteFile(store + ".good", "garbage that is no store\n");
   EXPECT_TRUE(application.FindInstallation(proposal));
-  EXPECT_EQ(application.installDir.str(), home.path() + "/data/Quorix");
-  EXPECT_EQ(ReadFile(home / "data/websetup/registry-machine"), "garbage that is no store\n");
+  EXPECT_EQ(application.installDir.str(), folder);
+  EXPECT_EQ(application.PrepareInstallDir(folder), PrepareResult::RegistryUnreadable);
+  EXPECT_TRUE(fs::exists(folder + "/QuorixSalon.exe"));
+  EXPECT_FALSE(application.removeOnFailure);
+  EXPECT_EQ(ReadFile(store), "garbage that is no store\n");
+}
+
+// A folder left by a run that was killed carries this application's marker:
+// it is emptied and reused, never nested into. Another application's marker
+// is someone's files.
+TEST_F(InstallLocationTest, HalfMadeInstallationIsEmptiedAndReused) {
+  const std::string folder = home / "data/Quorix";
+  WriteFile(folder + "/" + kIncompleteMarker, "Quorix");
+  WriteFile(folder + "/Update/Salon.exe", "partial");
+  WriteFile(folder + "/Extract/a.bin", "x");
+  EXPECT_EQ(application.PrepareInstallDir(folder), PrepareResult::Ok);
+  EXPECT_EQ(application.installDir.str(), folder);
+  EXPECT_FALSE(fs::exists(folder + "/Update"));
+  EXPECT_FALSE(fs::exists(folder + "/Extract"));
+  EXPECT_FALSE(fs::exists(folder + "/Quorix"));
+
+  const std::string other = home / "Other";
+  WriteFile(other + "/" + kIncompleteMarker, "Plenvarico");
+  EXPECT_EQ(application.PrepareInstallDir(other), PrepareResult::Ok);
+  EXPECT_EQ(application.installDir.str(), other + "/Quorix");
+  EXPECT_EQ(ReadFile(other + "/" + kIncompleteMarker), "Plenvarico");
+}
+
+TEST_F(InstallLocationTest, CompleteOnlyWithRecordAndLauncherAndWithoutMarker) {
+  const std::string folder = home / "data/Quorix";
+  Install(folder, "ann");
+  EXPECT_FALSE(InstallationComplete(files, folder, "Quorix.exe"));
+  WriteFile(folder + "/Quorix.exe", "launcher");
+  EXPECT_TRUE(InstallationComplete(files, folder, "Quorix.exe"));
+  ASSERT_TRUE(WriteIncompleteMarker(files, folder, "Quorix"));
+  EXPECT_FALSE(InstallationComplete(files, folder, "Quorix.exe"));
+  ASSERT_TRUE(RemoveIncompleteMarker(files, folder));
+  EXPECT_TRUE(InstallationComplete(files, folder, "Quorix.exe"));
 }
 
 TEST_F(InstallLocationTest, SomeonesFolderKeepsEveryFile) {
@@ -206,7 +255,8 @@ TEST_F(InstallLocationTest, EarlierInstallationIsEmptiedInPlace) {
   EXPECT_EQ(application.installDir.str(), folder);
   EXPECT_TRUE(fs::is_directory(folder + "/cfg"));
   EXPECT_TRUE(fs::is_empty(folder + "/cfg"));
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+  EXPECT_EQ(ReadFile(folder + "/" + kIncompleteMarker), "Quorix");
 }
 
 TEST_F(InstallLocationTest, NewAndEmptyFoldersAreUsedDirectly) {
