@@ -12,7 +12,7 @@ PACKAGES := build-essential cmake pkg-config libgtest-dev libgmock-dev \
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test demo asan tsan clean bench
+.PHONY: all deps configure build test demo asan tsan clean bench fuzz
 
 all: build
 
@@ -62,6 +62,30 @@ asan tsan: deps
 	cmake --preset $@
 	cmake --build --preset $@ -j $(JOBS)
 	ctest --preset $@ -j $(JOBS) --timeout 600
+
+# Fuzzing of the parsers of replies and local files: libFuzzer with ASan and
+# UBSan (clang, its own build folder). Each target runs until FUZZ_RUNS
+# executions or FUZZ_SECONDS have passed, from the seeds in tests/fuzz/corpus;
+# a crash fails the run and its input is kept in $(FUZZ_BUILD)/findings.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_RUNS ?= 10000000
+FUZZ_PACKAGES := clang libclang-rt-dev
+
+fuzz: deps
+	@missing=""; for p in $(FUZZ_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_TESTS=OFF -DWEBSETUP_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined" \
+	  "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined"
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+	tests/fuzz/run_fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_RUNS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf $(BUILD)

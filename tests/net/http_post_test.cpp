@@ -146,6 +146,9 @@ TEST_F(HttpPostTest, LoadServerAddressFromTheFileNextToTheExecutable) {
       {"~ip=srv1" + std::string(992, ' ') + "~po=80", {"srv1" + std::string(992, ' '), "", "", "", 0, ""}},
       {"~ip=srv1~ca=certs\\ca.pem~po=443", {"srv1", "", "", "", 443, dir_.path() + sep + "bin" + sep + "certs" + sep + "ca.pem"}},
       {"~ca=/etc/private/ca.pem\r\n", {"", "", "", "", 0, "/etc/private/ca.pem"}},
+      // A drive names no file on a system without drives.
+      {"~ca=C:\\certs\\ca.pem",
+       {"", "", "", "", 0, platform::IsAbsolutePath("C:\\certs") ? platform::NativePath("C:\\certs\\ca.pem") : ""}},
   };
   testing_support::WriteFile(dir_ / "cfg/Updater.cfg", "~ip=wrong");  // the current directory does not count
   for (const Row& row : rows) {

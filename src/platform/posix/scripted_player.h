@@ -96,6 +96,7 @@ class ScriptedMovieHost : public MovieHost {
 
  private:
   void Parse(const std::string& script);
+  bool VersionFileExists() const;
   bool ParseLine(const std::string& line);
 
   MessageQueue& queue_;
