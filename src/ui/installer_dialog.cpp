@@ -70,10 +70,10 @@ bool CInstallerDlg::StartSession() {
   if (actionCode != 10) {
     const std::string message =
         "ERROR: Invalid return code from the server on initial post.  ac=" + std::to_string(actionCode);
-    const std::string wholeReply = reply;
-    return FailSession(message, body, &wholeReply, nullptr);
+    return FailSession(message, body, &reply, nullptr);
   }
 
+  const std::string wholeReply = reply;
   movies_ = net::ReadMovieTable(reply);
   std::string mainMovie = movies_.UrlAt(movies_.updaterIndex);
   window_->SetTitle("  " + app_.appName.str());
@@ -90,6 +90,12 @@ bool CInstallerDlg::StartSession() {
       mainMovie = content;
       p.dialogs->MessageBox(mainMovie, app_.appName.str(), platform::BoxStyle::Plain);
     }
+  }
+
+  // Without its movie the installer could never show a question or end.
+  if (mainMovie.empty()) {
+    return FailSession("ERROR: The server's reply on initial post names no installer movie.", body, &wholeReply,
+                       kCommunicationFailed);
   }
 
   std::weak_ptr<bool> alive = alive_;
