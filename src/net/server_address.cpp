@@ -45,6 +45,7 @@ std::string CaFilePath(std::string_view value, const std::string& exeDir) {
 ServerAddress LoadServerAddress(const platform::Platform& platform, std::string_view builtInHost,
                                 int32_t builtInPort) {
   ServerAddress address;
+  address.silent = std::make_shared<std::atomic<bool>>(false);
   const std::string exeDir = platform::DirectoryOf(platform.system->ExecutablePath());
   const std::string configPath = platform::JoinPath(exeDir, kUpdaterConfigFile);
 

@@ -184,3 +184,32 @@ TEST_F(HttpPostTest, LoadServerAddressFromTheFileNextToTheExecutable) {
 
 }  // namespace
 }  // namespace net
+
+namespace net {
+namespace {
+
+// A server that brought nothing back costs the next exchange (the closing
+// report above all) only the short bound; any reply restores the normal one.
+TEST(SilentServerTest, NothingBackShortensTheNextExchangeUntilAReply) {
+  fakes::FakeHttpClient http;
+  platform::Platform platform;
+  platform.http = &http;
+  ServerAddress address{"update.test", "UpdateServlet", "", "", 443, ""};
+  address.silent = std::make_shared<std::atomic<bool>>(false);
+  const ServerAddress copy = address;  // the reports' copy shares the state
+  std::string reply;
+  const std::vector<std::pair<std::vector<fakes::HttpStep>, bool>> exchanges = {
+      {{fakes::ReadFails()}, false}, {{fakes::Chunk("~ac=11")}, true}, {{}, false}, {{fakes::Chunk("x")}, true}};
+  for (const auto& [script, answers] : exchanges) {
+    http.script = script;
+    const bool silentBefore = ServerSilent(copy);
+    (void)CommunicatePost(platform, "Quorix", address, "ac=101", reply, 100);
+    const platform::HttpTimeouts used = http.Requests().back().timeouts;
+    EXPECT_EQ(used.connectSeconds, silentBefore ? kSilentServerTimeouts.connectSeconds : 60);
+    EXPECT_EQ(used.idleSeconds, silentBefore ? kSilentServerTimeouts.idleSeconds : 30);
+    EXPECT_EQ(ServerSilent(copy), !answers);
+  }
+}
+
+}  // namespace
+}  // namespace net
