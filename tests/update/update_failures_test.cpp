@@ -178,6 +178,17 @@ TEST_F(UpdateWorkerFixture, TwentyFailedAttemptsCountNineteenRetries) {
   EXPECT_EQ(server.OpenedUrls().size(), 20u);
 }
 
+// Attempts that each last the no-data time-out are stalls: the second one
+// gives the file up instead of waiting out twenty.
+TEST_F(UpdateWorkerFixture, RepeatedStallsCutTheAttemptsShort) {
+  system.tickStep = 31000;  // each attempt lasts past the 30 s no-data time-out
+  Serve("http://f/b", "toolong");
+  SetList(Entry("W", "b.dat", "", 3, "http://f/b"));
+  EXPECT_EQ(Run(), std::optional<uintptr_t>(1));
+  EXPECT_EQ(application.stats.finalCode.load(), 21);
+  EXPECT_EQ(server.OpenedUrls().size(), 2u);
+}
+
 // A server that keeps sending is cut off at the listed size: no attempt
 // reads much past it.
 TEST_F(UpdateWorkerFixture, DownloadNeverRunsPastItsListedSize) {
