@@ -39,6 +39,8 @@ class ReadWriteData {
   // over `path`. On failure `path` is as it was and the temporary is gone.
   [[nodiscard]] DataResult WriteData(const std::string& path, const void* data, size_t size) const;
 
+  platform::FileSystem& Files() const { return files_; }
+
  private:
   platform::FileSystem& files_;
 };

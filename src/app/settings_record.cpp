@@ -30,6 +30,8 @@ bool SettingsRecord::LoadPath(const std::string& path) {
 }
 
 DataResult SettingsRecord::Save() {
+  // A "cfg" that is a link would put the record anywhere.
+  if (data_.Files().IsLink(platform::NativePath(platform::DirectoryOf(kSettingsFile)))) return DataResult::OpenFailed;
   fileBytes_ = record_;
   NibbleSwapRange(fileBytes_);
   return data_.WriteData(platform::NativePath(kSettingsFile), fileBytes_.data(), fileBytes_.size());

@@ -1,5 +1,6 @@
 // The settings record read from any file, then refreshed from a reply made
 // of the same bytes and saved.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstddef>
