@@ -64,13 +64,25 @@ std::string ProgramFilesDir(platform::Registry& registry) {
   return folder;
 }
 
-int StopProcessesByPrefix(platform::Processes& processes, std::string_view prefix,
+namespace {
+
+// True when `path` names a file below `folder` (either separator).
+bool InsideFolder(const std::string& path, std::string folder) {
+  while (!folder.empty() && platform::EndsWithSeparator(folder)) folder.pop_back();
+  return path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 &&
+         (path[folder.size()] == '/' || path[folder.size()] == '\\');
+}
+
+}  // namespace
+
+int StopProcessesByPrefix(platform::Processes& processes, std::string_view prefix, const std::string& folder,
                           const std::function<void()>& pause) {
+  if (prefix.empty() || folder.empty()) return 2;
   const int self = processes.CurrentProcessId();
   int result = 2;
   for (const platform::ProcessInfo& process : processes.Snapshot()) {
     if (process.pid == self || process.exeName.compare(0, prefix.size(), prefix) != 0) continue;
-    if (process.exeName.size() < prefix.size()) continue;
+    if (process.exeName.size() < prefix.size() || !InsideFolder(process.exePath, folder)) continue;
     result = processes.Terminate(process.pid, 0) ? 1 : 0;
     if (pause) {
       pause();
@@ -184,7 +196,7 @@ void RemoveInstallation(CInstallerApp& app, std::string folder, const std::strin
   if (folder.empty()) (void)RegReadString(*p.registry, platform::Hive::LocalMachine, key, kAppDirectoryValue, &folder, kPathWidth);
   if (!folder.empty()) p.files->SetCurrentDirectory(folder);
   // 2. The client's programs let go of their files.
-  StopProcessesByPrefix(*p.processes, appName);
+  StopProcessesByPrefix(*p.processes, appName, folder);
   // 3. Shortcuts: the Start-menu folder and the desktop shortcut.
   const std::string programs = p.shell->SpecialFolderPath(platform::SpecialFolder::CommonPrograms);
   if (!programs.empty()) (void)p.shell->DeleteTree(platform::JoinPath(programs, appName), false);

@@ -48,12 +48,14 @@ int RegWriteString(platform::Registry& registry, platform::Hive hive, std::strin
 // registry cannot tell.
 std::string ProgramFilesDir(platform::Registry& registry);
 
-// Terminates every process other than this one whose executable name
-// begins with `prefix` (letter case significant), pausing `pause` after
-// each termination so that the process can let go of its files. Returns 2
-// when no process matched, else 1 when the last termination succeeded and
-// 0 when it failed. Blocks one second per terminated process by default.
-int StopProcessesByPrefix(platform::Processes& processes, std::string_view prefix,
+// Terminates every process of the current user other than this one whose
+// executable name begins with `prefix` (letter case significant) and whose
+// executable lies inside `folder`, pausing `pause` after each termination
+// so that the process can let go of its files. An empty prefix or folder
+// stops nothing. Returns 2 when no process matched, else 1 when the last
+// termination succeeded and 0 when it failed. Blocks one second per
+// terminated process by default.
+int StopProcessesByPrefix(platform::Processes& processes, std::string_view prefix, const std::string& folder,
                           const std::function<void()>& pause = {});
 
 // The file that marks a folder as this application's installation under

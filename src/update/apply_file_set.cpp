@@ -360,7 +360,7 @@ int CUpdateVersionFiles::RenameClientFiles() {
     bool clear = !files.Exists(custom) || files.DeleteFile(custom);
     if (!clear) {
       // A running client holds its module: stop it and try once more.
-      const int stopped = app::StopProcessesByPrefix(*platform_.processes, customName);
+      const int stopped = app::StopProcessesByPrefix(*platform_.processes, customName, installDir_);
       if (stopped == 0) {
         Reports().ErrorReport("Terminate Process Failed. rc=0", {net::ReportPair{"Process", customName}});
         continue;

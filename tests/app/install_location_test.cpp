@@ -298,8 +298,11 @@ TEST_F(InstallLocationTest, RemovalTakesEverythingAwayInOrderAndKeepsTheUserName
   const std::string folder = home / "data/Quorix";
   Install(folder, "ann");
   WriteFile(home / "data/applications/other.desktop", "x");
-  processes.Add(4001, "QuorixSalon.exe");
-  processes.Add(4002, "quorix.exe");
+  processes.Add(4001, "QuorixSalon.exe", false, folder + "/QuorixSalon.exe");
+  processes.Add(4002, "quorix.exe", false, folder + "/quorix.exe");
+  // A second installer saved beside the downloads is not the client's.
+  processes.Add(4003, "QuorixSetup.exe", false, home / "Downloads/QuorixSetup.exe");
+  processes.Add(4004, "QuorixSalon.exe", false, folder + "-old/QuorixSalon.exe");
   application.installDir = folder;
   application.keepUserName = true;
 
@@ -377,7 +380,8 @@ TEST(StopProcessesTest, StopsRealProcessesByCaseSensitivePrefix) {
   ASSERT_TRUE(running(names[0]) && running(names[1]) && running(names[2]));
 
   int pauses = 0;
-  EXPECT_EQ(StopProcessesByPrefix(processes, prefix, [&] { ++pauses; }), 1);
+  EXPECT_EQ(StopProcessesByPrefix(processes, prefix, dir.path() + "/elsewhere", [&] { ++pauses; }), 2);
+  EXPECT_EQ(StopProcessesByPrefix(processes, prefix, dir.path(), [&] { ++pauses; }), 1);
   EXPECT_EQ(pauses, 2);
   for (int i = 0; i < 200 && (running(names[0]) || running(names[1])); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -386,15 +390,26 @@ TEST(StopProcessesTest, StopsRealProcessesByCaseSensitivePrefix) {
   EXPECT_FALSE(running(names[1]));
   EXPECT_TRUE(running(names[2]));
 
-  EXPECT_EQ(StopProcessesByPrefix(processes, prefix + "Nothing", [] {}), 2);
-  EXPECT_EQ(StopProcessesByPrefix(processes, "qx" + std::to_string(getpid()), [] {}), 1);
+  EXPECT_EQ(StopProcessesByPrefix(processes, prefix + "Nothing", dir.path(), [] {}), 2);
+  EXPECT_EQ(StopProcessesByPrefix(processes, "qx" + std::to_string(getpid()), dir.path(), [] {}), 1);
+}
+
+// An empty name or folder stops nothing: every process would match.
+TEST(StopProcessesTest, EmptyNameOrFolderStopsNothing) {
+  fakes::FakeProcesses processes;
+  processes.Add(10, "QuorixSalon.exe", false, "/home/ann/Quorix/QuorixSalon.exe");
+  processes.Add(11, "bash", false, "/usr/bin/bash");
+  EXPECT_EQ(StopProcessesByPrefix(processes, "", "/home/ann/Quorix", [] {}), 2);
+  EXPECT_EQ(StopProcessesByPrefix(processes, "", "/", [] {}), 2);
+  EXPECT_EQ(StopProcessesByPrefix(processes, "Quorix", "", [] {}), 2);
+  EXPECT_TRUE(processes.Kills().empty());
 }
 
 TEST(StopProcessesTest, NeverStopsTheCaller) {
   fakes::FakeProcesses processes;
   processes.currentPid = 500;
-  processes.Add(500, "QuorixSetup.exe");
-  EXPECT_EQ(StopProcessesByPrefix(processes, "Quorix", [] {}), 2);
+  processes.Add(500, "QuorixSetup.exe", false, "/opt/QuorixSetup.exe");
+  EXPECT_EQ(StopProcessesByPrefix(processes, "Quorix", "/", [] {}), 2);
   EXPECT_TRUE(processes.Kills().empty());
 }
 
