@@ -68,8 +68,11 @@ void TerminationRequests::Watch() {
 }
 
 InstanceLock::InstanceLock(const std::string& appName) {
+  // Every missing level: a fresh account may lack even its data folder.
   const std::string folder = DataHome() + "/websetup";
-  mkdir(DataHome().c_str(), 0700);
+  for (size_t slash = folder.find('/', 1); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
+    mkdir(folder.substr(0, slash).c_str(), 0700);
+  }
   mkdir(folder.c_str(), 0700);
   fd_ = open((folder + "/" + appName + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd_ < 0) {
