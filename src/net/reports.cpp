@@ -30,7 +30,16 @@ std::string ErrorBoxText(std::string_view detail, std::string_view errorDetail, 
   text += detail;
   for (const ReportPair& line : lines) {
     if (!line.value) continue;
-    text += "\n" + line.name + ": " + *line.value;
+    // Names and addresses come from the server: their control characters
+    // never reach the terminal or the box.
+    std::string value = *line.value;
+    if (line.name != "Cause") {
+      for (char& c : value) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) c = '?';
+      }
+    }
+    text += "\n" + line.name + ": " + value;
   }
   return text;
 }
