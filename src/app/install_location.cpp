@@ -112,7 +112,7 @@ bool WriteIncompleteMarker(platform::FileSystem& files, const std::string& folde
 
 bool RemoveIncompleteMarker(platform::FileSystem& files, const std::string& folder) {
   const std::string marker = platform::JoinPath(folder, kIncompleteMarker);
-  return files.DeleteFile(marker) || !files.Exists(marker);
+  return files.RemoveFile(marker) || !files.Exists(marker);
 }
 
 bool InstallationComplete(platform::FileSystem& files, const std::string& folder, const std::string& launcherFile) {
@@ -144,7 +144,7 @@ bool CreateFolderPath(platform::FileSystem& files, const std::string& folder) {
   if (folder.empty() || files.IsDirectory(folder)) return !folder.empty();
   const std::string parent = platform::DirectoryOf(folder);
   if (!parent.empty() && parent != folder && !files.IsDirectory(parent)) CreateFolderPath(files, parent);
-  return files.CreateDirectory(folder);
+  return files.MakeDirectory(folder);
 }
 
 // A folder this installer may empty: nothing in it, or an earlier or
@@ -182,10 +182,10 @@ PrepareResult CInstallerApp::PrepareInstallDir(const std::string& folder) {
   } else {
     CreateFolderPath(files, target);
   }
-  if (!files.SetCurrentDirectory(target)) return PrepareResult::NotCreatable;
+  if (!files.ChangeCurrentDirectory(target)) return PrepareResult::NotCreatable;
   // The session's first write into the folder.
   if (!WriteIncompleteMarker(files, target, name)) return PrepareResult::NotCreatable;
-  files.CreateDirectory(platform::JoinPath(target, "cfg"));
+  files.MakeDirectory(platform::JoinPath(target, "cfg"));
   return PrepareResult::Ok;
 }
 
@@ -194,7 +194,7 @@ void RemoveInstallation(CInstallerApp& app, std::string folder, const std::strin
   const std::string key = AppKey(appName);
   // 1. The registered folder when none is named.
   if (folder.empty()) (void)RegReadString(*p.registry, platform::Hive::LocalMachine, key, kAppDirectoryValue, &folder, kPathWidth);
-  if (!folder.empty()) p.files->SetCurrentDirectory(folder);
+  if (!folder.empty()) p.files->ChangeCurrentDirectory(folder);
   // 2. The client's programs let go of their files.
   StopProcessesByPrefix(*p.processes, appName, folder);
   // 3. Shortcuts: the Start-menu folder and the desktop shortcut.
@@ -202,7 +202,7 @@ void RemoveInstallation(CInstallerApp& app, std::string folder, const std::strin
   if (!programs.empty()) (void)p.shell->DeleteTree(platform::JoinPath(programs, appName), false);
   const std::string desktop = p.shell->SpecialFolderPath(platform::SpecialFolder::CommonDesktop);
   if (!desktop.empty()) {
-    p.files->DeleteFile(platform::JoinPath(desktop, appName + std::string(platform::ShortcutExtension())));
+    p.files->RemoveFile(platform::JoinPath(desktop, appName + std::string(platform::ShortcutExtension())));
   }
   // 4. The uninstall entry.
   (void)p.registry->DeleteKey(platform::Hive::LocalMachine, std::string(kUninstallKeyBase) + appName);
@@ -210,7 +210,7 @@ void RemoveInstallation(CInstallerApp& app, std::string folder, const std::strin
   if (app.keepUserName) {
     SettingsRecord record(*p.files);
     record.LoadFrom(app.installDir.str());
-    (void)RegWriteString(*p.registry, platform::Hive::CurrentUser, key, kUserNameValue, record.GetUserName());
+    (void)RegWriteString(*p.registry, platform::Hive::CurrentUser, key, kUserNameValue, record.ReadUserName());
   }
   // 6. The registration.
   (void)p.registry->DeleteKey(platform::Hive::LocalMachine, key);

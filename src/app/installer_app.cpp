@@ -39,7 +39,7 @@ BuiltInEndpoints BuiltInEndpoints::FromBuild() {
 CInstallerApp::CInstallerApp(const platform::Platform& platform, const BuiltInEndpoints& endpoints)
     : platform_(platform),
       endpoints_(endpoints),
-      mainQueue_(platform.mainQueue ? platform.mainQueue : &ownQueue_),
+      mainLoop_(platform.mainLoop ? platform.mainLoop : &ownLoop_),
       reports_(std::make_unique<net::Reports>(platform_, *this)) {
   theApp = this;
 }
@@ -116,7 +116,7 @@ void CInstallerApp::ResetSessionStats() {
 }
 
 bool CInstallerApp::PostToMainThread(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  return mainQueue_->Post({message, wParam, lParam});
+  return mainLoop_->Post({message, wParam, lParam});
 }
 
 std::string CInstallerApp::MakeSessionId(bool useFileTime) {
@@ -207,7 +207,7 @@ void CInstallerApp::OnDialogClosed() {
 // stopped the worker, so the run may end.
 void CInstallerApp::QuitHandshakeStep() {
   if (dialog_) dialog_->EndModal(0);
-  mainQueue_->Quit(0);
+  mainLoop_->Quit(0);
 }
 
 std::string ApplyBrowseRule(const std::string& chosen, const std::string& appName) {

@@ -16,7 +16,7 @@
 #include "app/fixed_text.h"
 #include "app/install_location.h"
 #include "app/messages.h"
-#include "app/session_stats.h"
+#include "net/session_stats.h"
 #include "app/start_up.h"
 #include "net/reports.h"
 #include "net/server_address.h"
@@ -24,6 +24,9 @@
 #include "platform/platform.h"
 
 namespace app {
+
+// The session's statistics belong to the reports that send them.
+using net::SessionStats;
 
 struct Rgb {
   uint8_t r = 0, g = 0, b = 0;
@@ -154,7 +157,7 @@ class CInstallerApp : public net::ReportSession {
   void SetDialog(InstallerDialogPort* dialog) { dialog_ = dialog; }
   InstallerDialogPort* Dialog() const { return dialog_; }
   void SetActions(InstallationActions* actions) { actions_ = actions; }
-  platform::MessageQueue& MainQueue() { return *mainQueue_; }
+  platform::MainLoop& Loop() { return *mainLoop_; }
   const platform::Platform& Platform() const { return platform_; }
 
   // Fields of the session (see the class comment); written directly by the
@@ -196,8 +199,8 @@ class CInstallerApp : public net::ReportSession {
 
   platform::Platform platform_;
   BuiltInEndpoints endpoints_;
-  platform::MessageQueue ownQueue_;     // used when the platform brings none
-  platform::MessageQueue* mainQueue_;
+  platform::QueueMainLoop ownLoop_;  // used when the platform brings none
+  platform::MainLoop* mainLoop_;
   mutable std::mutex errorDetailLock_;
   FixedText<net::kErrorDetailWidth> errorDetail_;  // system error text of the failure
   std::unique_ptr<net::Reports> reports_;

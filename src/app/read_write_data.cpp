@@ -63,8 +63,8 @@ DataResult ReadWriteData::WriteData(const std::string& path, const void* data, s
   std::unique_ptr<platform::File> file = files_.CreateForWrite(temporary, nullptr);
   if (!file) return DataResult::OpenFailed;
   const bool written = file->Write(data, size) && file->Flush();
-  if (!file->Close() || !written || !files_.MoveFile(temporary, path)) {
-    files_.DeleteFile(temporary);
+  if (!file->Close() || !written || !files_.MoveOneFile(temporary, path)) {
+    files_.RemoveFile(temporary);
     return DataResult::WriteFailed;
   }
   return DataResult::Ok;

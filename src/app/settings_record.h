@@ -118,7 +118,7 @@ class SettingsRecord {
   // a loaded record. Returns the save's result.
   [[nodiscard]] DataResult SetUserName(std::string_view name);
 
-  std::string GetUserName() const { return ReadText(kUserNameOffset, kUserNameWidth); }
+  std::string ReadUserName() const { return ReadText(kUserNameOffset, kUserNameWidth); }
   std::string GetLauncherFile() const { return ReadText(kLauncherFileOffset, kLauncherFileWidth); }
   std::string GetClientPrefix() const { return ReadText(kClientPrefixOffset, kClientPrefixWidth); }
   // The client prefix followed by `file` (e.g. prefix + "Salon.exe").

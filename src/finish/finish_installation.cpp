@@ -33,7 +33,7 @@ void EnsureFolder(platform::FileSystem& files, const std::string& folder) {
   if (folder.empty() || files.IsDirectory(folder)) return;
   const std::string parent = platform::DirectoryOf(folder);
   if (!parent.empty() && parent != folder) EnsureFolder(files, parent);
-  files.CreateDirectory(folder);
+  files.MakeDirectory(folder);
 }
 
 std::string ShortcutFile(const std::string& folder, std::string_view name) {
@@ -101,7 +101,7 @@ int CreateShortcuts(app::CInstallerApp& app) {
   const std::string menuFolder = programs.empty() ? std::string() : platform::JoinPath(programs, appName);
   if (!menuFolder.empty() && p.files->Exists(menuFolder)) (void)p.shell->DeleteTree(menuFolder, false);
   EnsureFolder(*p.files, programs);
-  if (menuFolder.empty() || !p.files->CreateDirectory(menuFolder)) {
+  if (menuFolder.empty() || !p.files->MakeDirectory(menuFolder)) {
     FailStep(app, FinishCode::MenuFolderFailed, "Start Menu folder creation failed");
     return 1;
   }
@@ -131,7 +131,7 @@ bool RenameUpdater(platform::FileSystem& files, const std::string& launcherFile)
     platform::SetLastErrorCode(kFileExistsError);
     return false;
   }
-  return files.MoveFile(platform::JoinPath(folder, kUpdaterFile), to);
+  return files.MoveOneFile(platform::JoinPath(folder, kUpdaterFile), to);
 }
 
 void FinishInstallation(app::CInstallerApp& app, app::InstallerDialogPort& dialog) {

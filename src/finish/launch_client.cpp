@@ -33,7 +33,7 @@ bool FindClientWindow(platform::Processes& processes, const std::string& program
 PlayResult LaunchInstalledClient(app::CInstallerApp& app) {
   const platform::Platform& p = app.Platform();
   const std::string installDir = app.installDir.str();
-  p.files->SetCurrentDirectory(installDir);
+  p.files->ChangeCurrentDirectory(installDir);
   app::SettingsRecord record(*p.files);
   record.LoadFrom(installDir);
   const std::string programName = record.ClientProgramPath(kLobbyProgram);

@@ -12,12 +12,12 @@ namespace flash {
 
 namespace {
 
-// The installed player's version through a hidden control; nothing when
-// no control can be created (no player installed).
-std::optional<int32_t> PlayerVersion(platform::MovieHost* movies) {
+// The installed player's version through a hidden control in `parent`;
+// nothing when no control can be created (no player installed).
+std::optional<int32_t> PlayerVersion(platform::MovieHost* movies, platform::DialogWindow& parent) {
   if (movies == nullptr) return std::nullopt;
   std::unique_ptr<platform::MovieControl> control =
-      movies->CreateControl(kVersionControlId, false, [](const std::string&, const std::string&) {});
+      movies->CreateControl(parent, kVersionControlId, false, [](const std::string&, const std::string&) {});
   if (!control) return std::nullopt;
   return control->FlashVersion();
 }
@@ -53,7 +53,7 @@ int EnsureFlashPlayer(app::CInstallerApp& app, const std::string& setupAddress) 
   app.flashInstalled = 0;
   app.flashVersion = 0;
   std::unique_ptr<platform::DialogWindow> notice = p.windows->CreateDialogWindow(kNoticeTemplate, false);
-  app.flashVersion = PlayerVersion(p.movies).value_or(0);
+  app.flashVersion = PlayerVersion(p.movies, *notice).value_or(0);
   if (app.flashVersion >= kRequiredVersion) return 0;
 
   // 4. The download session and the notice.
@@ -71,7 +71,7 @@ int EnsureFlashPlayer(app::CInstallerApp& app, const std::string& setupAddress) 
   if (!stream) {
     // Nothing arrived: the empty file is not left behind.
     file.reset();
-    p.files->DeleteFile(setupPath);
+    p.files->RemoveFile(setupPath);
     return 1;
   }
   (void)Transfer(*stream, *file);
@@ -82,14 +82,14 @@ int EnsureFlashPlayer(app::CInstallerApp& app, const std::string& setupAddress) 
 
   // 8. Whatever arrived is run, hidden, and waited for; then it goes.
   (void)p.processes->RunProgram(folder, std::string(kSetupFile), std::nullopt, false, true);
-  p.files->DeleteFile(setupPath);
+  p.files->RemoveFile(setupPath);
 
   // 9. The version the set-up left; from 6.0 on it will do.
-  const std::optional<int32_t> version = PlayerVersion(p.movies);
+  const std::optional<int32_t> version = PlayerVersion(p.movies, *notice);
   if (!version) return 1;
   app.flashVersion = *version;
   if (app.flashVersion < kAcceptedAfterSetup) return 1;
-  p.dialogs->MessageBox(std::string(kThankYouText), app.appName.str(), platform::BoxStyle::Plain);
+  p.dialogs->ShowMessageBox(std::string(kThankYouText), app.appName.str(), platform::BoxStyle::Plain);
   return 0;
 }
 

@@ -17,7 +17,7 @@ void ShowAlertIfSwitchedOn(const platform::Platform& platform, const PostTarget&
                            const std::string& host, const std::string& objectName) {
   if (platform.files == nullptr || platform.dialogs == nullptr) return;
   if (!platform.files->Exists(platform::NativePath(kAlertModeFile))) return;
-  platform.dialogs->MessageBox(ConnectionAlertText(host, objectName, target.port), target.agent,
+  platform.dialogs->ShowMessageBox(ConnectionAlertText(host, objectName, target.port), target.agent,
                                platform::BoxStyle::Plain);
 }
 

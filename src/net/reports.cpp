@@ -59,13 +59,13 @@ Reports::~Reports() { WaitForReports(); }
 
 void Reports::ErrorReport(std::string_view detail, const ReportPairs& pairs) {
   const std::string text = ErrorBoxText(detail, session_.ErrorDetail(), pairs);
-  platform_.dialogs->MessageBox(text, session_.CurrentFields().appName, platform::BoxStyle::Error);
+  platform_.dialogs->ShowMessageBox(text, session_.CurrentFields().appName, platform::BoxStyle::Error);
 }
 
 void Reports::StatisticsReport(std::string_view txt, const std::optional<std::string>& lem,
                                const ReportParms& parms) {
   const ReportFields fields = session_.CurrentFields();
-  const app::SessionStats& stats = session_.Stats();
+  const SessionStats& stats = session_.Stats();
   const uint32_t now = platform_.system->TickCount();
 
   StatisticsInput input;

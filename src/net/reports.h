@@ -24,7 +24,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/session_stats.h"
+#include "net/session_stats.h"
 #include "net/server_address.h"
 #include "platform/platform.h"
 
@@ -72,7 +72,7 @@ class ReportSession {
  public:
   virtual ~ReportSession() = default;
   virtual ReportFields CurrentFields() = 0;
-  virtual app::SessionStats& Stats() = 0;
+  virtual SessionStats& Stats() = 0;
   // The system error text of the failure that ended the session; empty
   // when there is none.
   virtual std::string ErrorDetail() = 0;

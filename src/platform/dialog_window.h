@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,11 @@ class DialogWindow {
   virtual void Show() = 0;
   virtual void Hide() = 0;
   virtual bool Visible() const = 0;
+  // Sets what happens when the user asks to close the window (its close
+  // button, Alt+F4; on a terminal Ctrl-C). The handler runs on the main
+  // thread, from the main loop; the window stays open until its owner
+  // closes it. Replaces an earlier handler; an empty one ignores requests.
+  virtual void SetCloseRequestHandler(std::function<void()> handler) = 0;
 };
 
 // Makes the windows of the movie dialogs.

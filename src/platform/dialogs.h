@@ -20,7 +20,7 @@ class Dialogs {
   virtual ~Dialogs() = default;
   // Shows a modal box and blocks the calling thread until it is closed.
   // Any thread may call it.
-  virtual BoxAnswer MessageBox(const std::string& text, const std::string& caption, BoxStyle style) = 0;
+  virtual BoxAnswer ShowMessageBox(const std::string& text, const std::string& caption, BoxStyle style) = 0;
   // Shows the folder picker; blocks until the user chooses. Returns the
   // chosen folder's path, or nothing when the user cancelled or no picker is
   // available. Main thread only.

@@ -50,18 +50,18 @@ class FileSystem {
   // True when `path` is a folder with nothing in it.
   virtual bool IsEmptyDirectory(const std::string& path) = 0;
   // Creates the last level of `path` only. True when it was created.
-  virtual bool CreateDirectory(const std::string& path) = 0;
-  virtual bool SetCurrentDirectory(const std::string& path) = 0;
+  virtual bool MakeDirectory(const std::string& path) = 0;
+  virtual bool ChangeCurrentDirectory(const std::string& path) = 0;
   virtual std::string CurrentDirectory() = 0;
-  virtual bool DeleteFile(const std::string& path) = 0;
+  virtual bool RemoveFile(const std::string& path) = 0;
   // Size of the file in bytes; -1 when it does not exist or is no file.
   virtual int64_t FileSize(const std::string& path) = 0;
   // Copies a file onto `to`, overwriting it, keeping the file mode. True on
   // success; a failed copy may leave a partial `to`.
-  virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
+  virtual bool CopyOneFile(const std::string& from, const std::string& to) = 0;
   // Renames a file or folder, replacing an existing file `to`. True on
   // success.
-  virtual bool MoveFile(const std::string& from, const std::string& to) = 0;
+  virtual bool MoveOneFile(const std::string& from, const std::string& to) = 0;
 };
 
 }  // namespace platform

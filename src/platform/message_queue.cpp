@@ -51,13 +51,21 @@ int MessageQueue::ExitCode() const {
   return exitCode_;
 }
 
-bool PostTask(MessageQueue& queue, std::function<void()> task) {
+bool QueueMainLoop::RunUntil(const std::function<bool()>& done, const MessageDispatcher& dispatch) {
+  while (!done()) {
+    std::optional<ThreadMessage> message = queue_.Wait();
+    if (!message) return false;
+    dispatch(*message);
+  }
+  return true;
+}
+
+bool PostTask(MainLoop& loop, std::function<void()> task) {
   auto* held = new std::function<void()>(std::move(task));
-  if (queue.Post({kTaskMessage, 0, reinterpret_cast<intptr_t>(held)})) return true;
+  if (loop.Post({kTaskMessage, 0, reinterpret_cast<intptr_t>(held)})) return true;
   delete held;
   return false;
 }
-
 bool RunIfTask(const ThreadMessage& message) {
   if (message.id != kTaskMessage) return false;
   std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(message.lParam));

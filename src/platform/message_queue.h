@@ -1,23 +1,16 @@
-// A thread's message queue: the main thread's application messages and the
-// update worker's queue are both of this kind. The portable implementation
-// here is a locked queue; a Windows build may put thread messages behind the
-// same interface.
+// A thread's message queue, a locked queue that a thread waits on: the
+// update worker's queue, and the main loop of a platform that has no window
+// system to pump (the console, the tests).
 #pragma once
 
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <optional>
 
-namespace platform {
+#include "platform/main_loop.h"
 
-struct ThreadMessage {
-  uint32_t id = 0;
-  uintptr_t wParam = 0;
-  intptr_t lParam = 0;
-};
+namespace platform {
 
 class MessageQueue {
  public:
@@ -42,18 +35,22 @@ class MessageQueue {
   int exitCode_ = 0;
 };
 
-// A piece of work handed to the thread that owns a queue: players and other
-// platform parts use it to deliver their events on the main thread.
-inline constexpr uint32_t kTaskMessage = 0x8000 + 100;
+// The main loop of a platform without a window system: the main thread
+// waits on a plain queue. Tests take messages from it directly.
+class QueueMainLoop : public MainLoop {
+ public:
+  bool Post(const ThreadMessage& message) override { return queue_.Post(message); }
+  bool RunUntil(const std::function<bool()>& done, const MessageDispatcher& dispatch) override;
+  void Quit(int exitCode) override { queue_.Quit(exitCode); }
+  bool QuitRequested() const override { return queue_.QuitRequested(); }
+  int ExitCode() const override { return queue_.ExitCode(); }
 
-// Queues `task` for the queue's owner thread. False (and the task dropped)
-// once the queue has ended. Any thread.
-bool PostTask(MessageQueue& queue, std::function<void()> task);
-// Runs the task a kTaskMessage carries and frees it; false for any other
-// message. Owner thread.
-bool RunIfTask(const ThreadMessage& message);
-// Frees the task of a kTaskMessage without running it (a queue emptied at
-// its end).
-void DiscardIfTask(const ThreadMessage& message);
+  // What MessageQueue's do, for tests that play the main thread themselves.
+  std::optional<ThreadMessage> Wait() { return queue_.Wait(); }
+  std::optional<ThreadMessage> TryTake() { return queue_.TryTake(); }
+
+ private:
+  MessageQueue queue_;
+};
 
 }  // namespace platform

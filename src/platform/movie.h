@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/dialog_window.h"
+
 namespace platform {
 
 // A command the movie raised, with its argument text.
@@ -44,11 +46,13 @@ class MovieControl {
 class MovieHost {
  public:
   virtual ~MovieHost() = default;
-  // Creates a control with the dialog's control id; `visible` false for the
-  // hidden controls that only tell the player's version. Returns null when
-  // no player is installed. `sink` receives the control's commands on the
-  // main thread; it must outlive the control.
-  virtual std::unique_ptr<MovieControl> CreateControl(int controlId, bool visible, MovieCommandSink sink) = 0;
+  // Creates a control inside `parent`, the dialog window that hosts it,
+  // with the dialog's control id; `visible` false for the hidden controls
+  // that only tell the player's version. Returns null when no player is
+  // installed. `parent` (not owned) and `sink` must outlive the control;
+  // `sink` receives the control's commands on the main thread. Main thread.
+  virtual std::unique_ptr<MovieControl> CreateControl(DialogWindow& parent, int controlId, bool visible,
+                                                      MovieCommandSink sink) = 0;
 };
 
 }  // namespace platform

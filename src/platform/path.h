@@ -8,8 +8,16 @@
 
 namespace platform {
 
-// The platform's folder separator ('\\' on Windows, '/' elsewhere).
-char PathSeparator();
+// The platform's folder separator ('\\' on Windows, '/' elsewhere). A
+// constant of the build, so that the seam's own code needs nothing from the
+// operating system's library.
+constexpr char PathSeparator() {
+#ifdef _WIN32
+  return '\\';
+#else
+  return '/';
+#endif
+}
 
 // Returns `path` with every "\" and "/" replaced by the platform's separator.
 std::string NativePath(std::string_view path);

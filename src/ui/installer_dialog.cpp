@@ -30,10 +30,9 @@ CInstallerDlg::~CInstallerDlg() {
 int CInstallerDlg::RunModal(int runMode) {
   runMode_ = runMode;
   worker_.reset();
-  channel_ = std::make_unique<update::MovieCallChannel>(app_.MainQueue());
+  channel_ = std::make_unique<update::MovieCallChannel>(app_.Loop());
   app_.SetDialog(this);
-  window_ = app_.Platform().windows->CreateDialogWindow(kInstallerTemplate, true);
-  window_->SetTopmost();
+  OpenWindow(kInstallerTemplate);
   if (!StartSession()) {
     app_.SetDialog(nullptr);
     return -1;
@@ -88,7 +87,7 @@ bool CInstallerDlg::StartSession() {
       const size_t zero = content.find('\0');
       if (zero != std::string::npos) content.resize(zero);
       mainMovie = content;
-      p.dialogs->MessageBox(mainMovie, app_.appName.str(), platform::BoxStyle::Plain);
+      p.dialogs->ShowMessageBox(mainMovie, app_.appName.str(), platform::BoxStyle::Plain);
     }
   }
 
@@ -99,7 +98,7 @@ bool CInstallerDlg::StartSession() {
   }
 
   std::weak_ptr<bool> alive = alive_;
-  const bool created = flash_.Create(*p.movies, kInstallerMovieControl, true,
+  const bool created = flash_.Create(*p.movies, *window_, kInstallerMovieControl, true,
                                      [this, alive](const std::string& command, const std::string& args) {
                                        if (auto live = alive.lock(); live && *live) OnMovieCommand(command, args);
                                      });
@@ -249,7 +248,7 @@ void CInstallerDlg::OnCloseRequest(uintptr_t kind) {
       workerHeld_ = true;
       worker_->Hold();
     }
-    yes = app_.Platform().dialogs->MessageBox("Are you sure you want to exit?", app_.appName.str(),
+    yes = app_.Platform().dialogs->ShowMessageBox("Are you sure you want to exit?", app_.appName.str(),
                                               platform::BoxStyle::YesNo) == platform::BoxAnswer::Yes;
   }
   if (!yes) {
@@ -280,7 +279,7 @@ void CInstallerDlg::AnswerMovie(const std::string& label, const std::string& fun
 }
 
 void CInstallerDlg::PostCloseDialog(uintptr_t askFirst) {
-  app_.MainQueue().Post({app::WM_APP_CLOSE_DIALOG, askFirst, 0});
+  app_.Loop().Post({app::WM_APP_CLOSE_DIALOG, askFirst, 0});
 }
 
 bool CInstallerDlg::OnDialogMessage(const platform::ThreadMessage& message) {

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "app/messages.h"
+
 namespace ui {
 
 namespace {
@@ -42,17 +44,20 @@ void MovieDialog::FitToMovie(const std::string& sizeText) {
   window_->Show();
 }
 
+void MovieDialog::OpenWindow(int templateId) {
+  window_ = app_.Platform().windows->CreateDialogWindow(templateId, true);
+  window_->SetTopmost();
+  window_->SetCloseRequestHandler([&app = app_] { app.PostToMainThread(app::WM_APP_CLOSE_DIALOG, 1); });
+}
+
 int MovieDialog::RunLoop() {
   ended_ = false;
-  platform::MessageQueue& queue = app_.MainQueue();
-  while (!ended_) {
-    std::optional<platform::ThreadMessage> message = queue.Wait();
-    if (!message) return 0;
-    if (platform::RunIfTask(*message)) continue;
-    if (OnDialogMessage(*message)) continue;
-    app_.DispatchThreadMessage(*message);
-  }
-  return result_;
+  const bool ended = app_.Loop().RunUntil([this] { return ended_; }, [this](const platform::ThreadMessage& message) {
+    if (platform::RunIfTask(message)) return;
+    if (OnDialogMessage(message)) return;
+    app_.DispatchThreadMessage(message);
+  });
+  return ended ? result_ : 0;
 }
 
 void MovieDialog::EndModalLoop(int result) {

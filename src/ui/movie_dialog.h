@@ -30,6 +30,9 @@ class MovieDialog {
   // Sizes the window's client area and the movie to the size text, centres
   // the window and shows it. A size text that is not one is ignored.
   void FitToMovie(const std::string& sizeText);
+  // Creates the dialog's window of `templateId`, topmost. The user's close
+  // request reaches the dialog as a close message that asks first.
+  void OpenWindow(int templateId);
 
   // Runs the dialog's modal loop on the main thread's queue until EndModal
   // or the end of the queue; returns the modal result (0 when the queue

@@ -12,10 +12,9 @@ DizavoduDlg::~DizavoduDlg() { *alive_ = false; }
 
 int DizavoduDlg::RunReinstallDialog(const std::string& moviePath) {
   const platform::Platform& p = app_.Platform();
-  window_ = p.windows->CreateDialogWindow(kReinstallTemplate, true);
-  window_->SetTopmost();
+  OpenWindow(kReinstallTemplate);
   std::weak_ptr<bool> alive = alive_;
-  flash_.Create(*p.movies, kReinstallMovieControl, true, [this, alive](const std::string& command, const std::string& args) {
+  flash_.Create(*p.movies, *window_, kReinstallMovieControl, true, [this, alive](const std::string& command, const std::string& args) {
     if (auto live = alive.lock(); live && *live) OnReinstallCommand(command, args);
   });
   flash_.ScaleMode(0);

@@ -4,9 +4,9 @@
 
 namespace ui {
 
-bool CShockwaveFlash::Create(platform::MovieHost& host, int controlId, bool visible,
+bool CShockwaveFlash::Create(platform::MovieHost& host, platform::DialogWindow& parent, int controlId, bool visible,
                              platform::MovieCommandSink sink) {
-  control_ = host.CreateControl(controlId, visible, std::move(sink));
+  control_ = host.CreateControl(parent, controlId, visible, std::move(sink));
   return control_ != nullptr;
 }
 

@@ -13,9 +13,11 @@ namespace ui {
 
 class CShockwaveFlash {
  public:
-  // Creates the control through `host` with the dialog's control id. False
-  // when no player could be created. Main thread.
-  bool Create(platform::MovieHost& host, int controlId, bool visible, platform::MovieCommandSink sink);
+  // Creates the control through `host` inside the dialog window `parent`
+  // (not owned; it must outlive the control) with the dialog's control id.
+  // False when no player could be created. Main thread.
+  bool Create(platform::MovieHost& host, platform::DialogWindow& parent, int controlId, bool visible,
+              platform::MovieCommandSink sink);
   bool Exists() const { return control_ != nullptr; }
 
   void Movie(const std::string& address);

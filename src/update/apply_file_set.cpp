@@ -136,7 +136,7 @@ void CUpdateVersionFiles::FinishInstalledSet(const std::string& reply) {
 int CUpdateVersionFiles::PrepareWorkDir(std::string& path, const char* name) {
   path = platform::JoinPath(installDir_, name);
   // A link in the work folder's place is taken away, never followed.
-  if (platform_.files->IsLink(path)) (void)platform_.files->DeleteFile(path);
+  if (platform_.files->IsLink(path)) (void)platform_.files->RemoveFile(path);
   if (platform_.files->Exists(path)) {
     const int result = platform_.shell->DeleteTree(path, true);
     if (result != 0) {
@@ -146,7 +146,7 @@ int CUpdateVersionFiles::PrepareWorkDir(std::string& path, const char* name) {
     }
     return 0;
   }
-  if (!platform_.files->CreateDirectory(path)) {
+  if (!platform_.files->MakeDirectory(path)) {
     Reports().FinishReport(kFinalWorkDirCreate, true, {path});
     Reports().ErrorReport("Directory creation failed", {net::ReportPair{"Dir", path}});
     return 1;
@@ -176,7 +176,7 @@ int CUpdateVersionFiles::CreateSubDirs(std::string& path, const std::string& rd)
       return 1;
     }
     if (platform_.files->IsDirectory(path)) continue;
-    if (!platform_.files->CreateDirectory(path)) {
+    if (!platform_.files->MakeDirectory(path)) {
       result = 1;
       Reports().FinishReport(kFinalSubDir, true, {path, rd});
       Reports().ErrorReport("Directory creation failed",
@@ -268,7 +268,7 @@ void CUpdateVersionFiles::ApplyArchive(platform::HttpDownloadSession& session, c
       archiveExtracted_ = true;
     }
   }
-  platform_.files->DeleteFile(path);
+  platform_.files->RemoveFile(path);
 }
 
 // Steps 3 and 4 of "W", shared by "R": the extracted copy when an archive
@@ -311,7 +311,7 @@ void CUpdateVersionFiles::ApplyRun(platform::HttpDownloadSession& session, const
                          {net::ReportPair{"Dir", updateDir_}, net::ReportPair{"File", entry.Fn()}});
     }
   }
-  platform_.files->DeleteFile(path);
+  platform_.files->RemoveFile(path);
 }
 
 void CUpdateVersionFiles::ApplyDelete(const FileEntry& entry) {
@@ -320,7 +320,7 @@ void CUpdateVersionFiles::ApplyDelete(const FileEntry& entry) {
   if (runResult_ != 0 || Cancelled()) return;
   if (FailHostilePath(entry, kFinalDelete)) return;
   path = platform::JoinPath(path, entry.Fn());
-  if (platform_.files->Exists(path) && !platform_.files->DeleteFile(path)) {
+  if (platform_.files->Exists(path) && !platform_.files->RemoveFile(path)) {
     runResult_ = 1;
     Reports().FinishReport(kFinalDelete, true, {path, entry.Fn(), entry.Fs(), entry.Url()});
     Reports().ErrorReport("File deletion failed", {net::ReportPair{"File", path}});
@@ -357,7 +357,7 @@ int CUpdateVersionFiles::RenameClientFiles() {
     if (!files.Exists(plain)) continue;
     const std::string customName = record_.ClientProgramPath(module);
     const std::string custom = platform::JoinPath(installDir_, customName);
-    bool clear = !files.Exists(custom) || files.DeleteFile(custom);
+    bool clear = !files.Exists(custom) || files.RemoveFile(custom);
     if (!clear) {
       // A running client holds its module: stop it and try once more.
       const int stopped = app::StopProcessesByPrefix(*platform_.processes, customName, installDir_);
@@ -365,7 +365,7 @@ int CUpdateVersionFiles::RenameClientFiles() {
         Reports().ErrorReport("Terminate Process Failed. rc=0", {net::ReportPair{"Process", customName}});
         continue;
       }
-      clear = files.DeleteFile(custom);
+      clear = files.RemoveFile(custom);
       if (!clear) {
         Reports().ErrorReport("File Deletion Failed", {net::ReportPair{"File", customName}});
         return 1;
@@ -373,7 +373,7 @@ int CUpdateVersionFiles::RenameClientFiles() {
     }
     // A module that keeps its plain name would leave the client without it:
     // a failed rename fails the run instead of passing as success.
-    if (!files.MoveFile(plain, custom)) {
+    if (!files.MoveOneFile(plain, custom)) {
       Reports().ErrorReport("File Rename Failed", {net::ReportPair{"File", customName}});
       return 1;
     }

@@ -202,7 +202,7 @@ int CUpdateVersionFiles::DownloadAttempt(platform::HttpDownloadSession& session,
 
 int CUpdateVersionFiles::CopyExtractedFile(const std::string& extracted, const std::string& target,
                                            const FileEntry& entry) {
-  if (!platform_.files->CopyFile(extracted, target)) return 1;
+  if (!platform_.files->CopyOneFile(extracted, target)) return 1;
   completedBytes_ += entry.SizeAsNumber();
   CallMovie("SetProgress", ProgressText(entry.Fs(), entry.Fs(), 1.0, completedBytes_));
   return 0;

@@ -12,13 +12,13 @@ struct MovieCallChannel::PendingCall {
   bool handled = false;
 };
 
-MovieCallChannel::MovieCallChannel(platform::MessageQueue& mainQueue) : mainQueue_(mainQueue) {}
+MovieCallChannel::MovieCallChannel(platform::MainLoop& mainLoop) : mainLoop_(mainLoop) {}
 
 void MovieCallChannel::SendMovieCall(std::unique_ptr<std::string> function, std::unique_ptr<std::string> parameter) {
   PendingCall call{std::move(function), std::move(parameter), false};
   std::unique_lock<std::mutex> lock(lock_);
   if (released_) return;
-  if (!mainQueue_.Post({app::WM_APP_MOVIE_CALL, 0, reinterpret_cast<intptr_t>(&call)})) return;
+  if (!mainLoop_.Post({app::WM_APP_MOVIE_CALL, 0, reinterpret_cast<intptr_t>(&call)})) return;
   done_.wait(lock, [&] { return call.handled || released_; });
   // A released call may still sit in the main queue: mark it so that the
   // main thread never touches it once this frame is gone.

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/message_queue.h"
+#include "platform/main_loop.h"
 #include "update/dialog_link.h"
 
 namespace update {
@@ -21,8 +21,8 @@ class MovieCallChannel : public DialogLink {
  public:
   using Handler = std::function<void(const std::string* function, const std::string* parameter)>;
 
-  // `mainQueue` receives the calls; not owned, must outlive the channel.
-  explicit MovieCallChannel(platform::MessageQueue& mainQueue);
+  // `mainLoop` receives the calls; not owned, must outlive the channel.
+  explicit MovieCallChannel(platform::MainLoop& mainLoop);
 
   // Worker thread: queues the call and blocks until it has been handled or
   // the channel released. Returns at once once released, or when the main
@@ -43,7 +43,7 @@ class MovieCallChannel : public DialogLink {
   struct PendingCall;
   mutable std::mutex lock_;
   std::condition_variable done_;
-  platform::MessageQueue& mainQueue_;
+  platform::MainLoop& mainLoop_;
   bool released_ = false;
 };
 

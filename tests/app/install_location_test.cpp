@@ -72,9 +72,9 @@ class LoggedShell : public platform::Shell {
 class LoggedFiles : public platform::PosixFileSystem {
  public:
   explicit LoggedFiles(CallLog& log) : log_(log) {}
-  bool DeleteFile(const std::string& path) override {
+  bool RemoveFile(const std::string& path) override {
     log_.calls.push_back("delete file " + path);
-    return PosixFileSystem::DeleteFile(path);
+    return PosixFileSystem::RemoveFile(path);
   }
 
  private:

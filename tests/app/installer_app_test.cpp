@@ -54,9 +54,11 @@ class InstallerAppTest : public ::testing::Test {
     platform::Platform p;
     p.system = &system;
     p.dialogs = &dialogs;
+    p.mainLoop = &mainLoop;
     return p;
   }
 
+  platform::QueueMainLoop mainLoop;
   fakes::FakeSystem system;
   fakes::FakeDialogs dialogs;
   std::vector<std::string> events;
@@ -232,6 +234,8 @@ TEST_F(InstallerAppTest, QuitHandshakeNeedsBothHalvesInEitherOrder) {
     fakes::FakeSystem localSystem;
     platform::Platform p;
     p.system = &localSystem;
+    platform::QueueMainLoop loop;
+    p.mainLoop = &loop;
     std::vector<std::string> log;
     RecordingDialog localDialog(log);
     CInstallerApp local(p);
@@ -244,16 +248,16 @@ TEST_F(InstallerAppTest, QuitHandshakeNeedsBothHalvesInEitherOrder) {
     ASSERT_TRUE(local.PostToMainThread(second));
 
     int handled = 0;
-    while (auto message = local.MainQueue().Wait()) {
+    while (auto message = loop.Wait()) {
       local.DispatchThreadMessage(*message);
       ++handled;
       if (handled < 3) {
-        EXPECT_FALSE(local.MainQueue().QuitRequested()) << "ended after " << handled;
+        EXPECT_FALSE(loop.QuitRequested()) << "ended after " << handled;
       }
     }
     EXPECT_EQ(handled, 3);
-    EXPECT_TRUE(local.MainQueue().QuitRequested());
-    EXPECT_EQ(local.MainQueue().ExitCode(), 0);
+    EXPECT_TRUE(loop.QuitRequested());
+    EXPECT_EQ(loop.ExitCode(), 0);
     EXPECT_EQ(log, std::vector<std::string>{"end:0"});
   }
 }
@@ -268,7 +272,7 @@ TEST_F(InstallerAppTest, MessagesPostedFromOtherThreadsAllArrive) {
   }
   for (auto& t : threads) t.join();
   int count = 0;
-  while (auto message = application.MainQueue().TryTake()) count += application.DispatchThreadMessage(*message);
+  while (auto message = mainLoop.TryTake()) count += application.DispatchThreadMessage(*message);
   EXPECT_EQ(count, kThreads * kEach);
 }
 

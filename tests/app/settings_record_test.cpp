@@ -55,7 +55,7 @@ class SettingsRecordTest : public testing::Test {
   void SetUp() override {
     previous_ = std::filesystem::current_path();
     std::filesystem::create_directory(dir / "cfg");
-    ASSERT_TRUE(files.SetCurrentDirectory(dir.path()));
+    ASSERT_TRUE(files.ChangeCurrentDirectory(dir.path()));
   }
   void TearDown() override { std::filesystem::current_path(previous_); }
 
@@ -149,7 +149,7 @@ TEST_F(SettingsRecordTest, UserNameIsStoredExchanged) {
   EXPECT_EQ(image.substr(836, 3), "\x14\x26\x00"s);
   // A fresh record is otherwise all zero, and zero is its own exchange.
   EXPECT_EQ(std::count(image.begin(), image.end(), '\0'), static_cast<long>(kSettingsRecordSize - 2));
-  EXPECT_EQ(record.GetUserName(), "Ab");
+  EXPECT_EQ(record.ReadUserName(), "Ab");
 }
 
 TEST_F(SettingsRecordTest, ApplyServerReplyFillsVersionFieldsAndKeepsClientData) {
@@ -251,7 +251,7 @@ struct GetterCase {
 // field's width instead of running into the next field.
 TEST_F(SettingsRecordTest, GettersStopAtTheFieldWidth) {
   const std::vector<GetterCase> rows = {
-      {"userName", kUserNameOffset, kUserNameWidth, &SettingsRecord::GetUserName},
+      {"userName", kUserNameOffset, kUserNameWidth, &SettingsRecord::ReadUserName},
       {"launcherFile", kLauncherFileOffset, kLauncherFileWidth, &SettingsRecord::GetLauncherFile},
       {"clientPrefix", kClientPrefixOffset, kClientPrefixWidth, &SettingsRecord::GetClientPrefix},
   };
@@ -311,11 +311,11 @@ TEST_F(SettingsRecordTest, LoadFromReadsAnotherFolder) {
     SCOPED_TRACE(folder);
     SettingsRecord record(files);
     EXPECT_FALSE(record.LoadFrom(folder));
-    EXPECT_EQ(record.GetUserName(), "Player One");
+    EXPECT_EQ(record.ReadUserName(), "Player One");
   }
   SettingsRecord record(files);
   EXPECT_TRUE(record.LoadFrom(dir / "nowhere"));
-  EXPECT_EQ(record.GetUserName(), "");
+  EXPECT_EQ(record.ReadUserName(), "");
 }
 
 struct LanguageCase {

@@ -9,8 +9,8 @@
 #include "app/stamped_parameters.h"
 #include "kill_points.h"
 #include "platform/posix/posix_platform.h"
-#include "platform/posix/scripted_player.h"
 #include "platform/posix/session_guard.h"
+#include "support/scripted_player.h"
 #include "ui/application.h"
 
 int main(int argc, char** argv) {
@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   platform::TerminationRequests termination(
-      [&posix] { posix.mainQueue.Post({app::WM_APP_CLOSE_DIALOG, app::kCloseLeave, 0}); });
-  posix.movies = platform::LoadScriptedMovieHost(argv[1], argv[2], posix.mainQueue);
+      [&posix] { posix.mainLoop.Post({app::WM_APP_CLOSE_DIALOG, app::kCloseLeave, 0}); });
+  posix.movies = platform::LoadScriptedMovieHost(argv[1], argv[2], posix.mainLoop);
   if (!posix.movies) {
     std::fprintf(stderr, "websetup_e2e: cannot read the script %s\n", argv[1]);
     return 2;

@@ -283,7 +283,7 @@ on Msg: ReInstall
   platform::PosixFileSystem files;
   app::SettingsRecord record(files);
   ASSERT_FALSE(record.LoadFrom(dir));
-  EXPECT_EQ(record.GetUserName(), "ann_the_brave");
+  EXPECT_EQ(record.ReadUserName(), "ann_the_brave");
   EXPECT_TRUE(fs::exists(dir + "/QuorixSalon.exe"));
 }
 

@@ -58,13 +58,13 @@ class KillingFiles : public platform::PosixFileSystem {
     if (EndsWith(path, "ovl.cfg.new")) kill_.At("record");
     return PosixFileSystem::CreateForWrite(path, error);
   }
-  bool CreateDirectory(const std::string& path) override {
+  bool MakeDirectory(const std::string& path) override {
     if (Contains(path, "/Update/")) kill_.At("staging");
-    return PosixFileSystem::CreateDirectory(path);
+    return PosixFileSystem::MakeDirectory(path);
   }
-  bool MoveFile(const std::string& from, const std::string& to) override {
+  bool MoveOneFile(const std::string& from, const std::string& to) override {
     if (EndsWith(from, "Updater.exe")) kill_.At("rename");
-    return PosixFileSystem::MoveFile(from, to);
+    return PosixFileSystem::MoveOneFile(from, to);
   }
 
  private:

@@ -54,7 +54,7 @@ class FakeDialogs : public platform::Dialogs {
   std::optional<std::string> folderToPick;
   platform::BoxAnswer answer = platform::BoxAnswer::Ok;
 
-  platform::BoxAnswer MessageBox(const std::string& text, const std::string& caption,
+  platform::BoxAnswer ShowMessageBox(const std::string& text, const std::string& caption,
                                  platform::BoxStyle style) override {
     std::lock_guard<std::mutex> lock(mutex_);
     boxes_.push_back({text, caption, style});

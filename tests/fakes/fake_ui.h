@@ -40,8 +40,10 @@ class RecordingWindowFactory : public platform::WindowFactory {
       factory_.Add("hide");
     }
     bool Visible() const override { return visible_; }
+    void SetCloseRequestHandler(std::function<void()> handler) override { onCloseRequest = std::move(handler); }
 
     std::string title;
+    std::function<void()> onCloseRequest;
     int clientWidth = 0;
     int clientHeight = 0;
 

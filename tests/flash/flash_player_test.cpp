@@ -28,7 +28,7 @@ class FakeMovieHost : public platform::MovieHost {
  public:
   std::deque<int32_t> versions;
   std::vector<std::pair<int, bool>> created;  // control id, visible
-  std::unique_ptr<platform::MovieControl> CreateControl(int controlId, bool visible,
+  std::unique_ptr<platform::MovieControl> CreateControl(platform::DialogWindow&, int controlId, bool visible,
                                                         platform::MovieCommandSink) override {
     created.emplace_back(controlId, visible);
     if (versions.empty()) return nullptr;
@@ -73,6 +73,7 @@ class RecordingWindows : public platform::WindowFactory {
     void FitClient(int, int) override {}
     void Show() override { log.push_back("show"); }
     void Hide() override { log.push_back("hide"); }
+    void SetCloseRequestHandler(std::function<void()>) override {}
     bool Visible() const override { return false; }
     std::vector<std::string>& log;
   };

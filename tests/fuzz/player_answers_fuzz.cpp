@@ -6,7 +6,7 @@
 
 #include "platform/message_queue.h"
 #include "platform/posix/console_player.h"
-#include "platform/posix/scripted_player.h"
+#include "support/scripted_player.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string rest = cut == std::string::npos ? std::string() : text.substr(cut + 1);
   (void)platform::FormatProgressLine(first, rest);
   (void)platform::ExpandScriptArgs(first, "InstallDir", rest);
-  platform::MessageQueue queue;
-  platform::ScriptedMovieHost host(text, "", queue);
+  platform::QueueMainLoop loop;
+  platform::ScriptedMovieHost host(text, "", loop);
   (void)host.ScriptErrors();
   return 0;
 }

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzing::WriteInput(folder + "/cfg/ovl.cfg", data, size);
   app::SettingsRecord record(files);
   (void)record.Load();
-  (void)record.GetUserName();
+  (void)record.ReadUserName();
   (void)record.GetLauncherFile();
   (void)record.ClientProgramPath("Salon.exe");
   std::string request;

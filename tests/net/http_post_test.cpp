@@ -25,11 +25,11 @@ class HttpPostTest : public ::testing::Test {
   void SetUp() override {
     // The alert switch is looked up in the current directory.
     previousDir_ = files_.CurrentDirectory();
-    ASSERT_TRUE(files_.SetCurrentDirectory(dir_.path()));
+    ASSERT_TRUE(files_.ChangeCurrentDirectory(dir_.path()));
     system_.executablePath = dir_ / "bin/websetup";
     platform_ = {&system_, &files_, &http_, &dialogs_};
   }
-  void TearDown() override { files_.SetCurrentDirectory(previousDir_); }
+  void TearDown() override { files_.ChangeCurrentDirectory(previousDir_); }
 
   PostResult Post(std::string_view directory, int port, size_t capacity, std::string_view body = "ac=10") {
     return HttpPostForm(platform_, "Agent", "srv.example", directory, port, body, reply_, capacity);

@@ -22,7 +22,7 @@ namespace {
 class FakeSession : public ReportSession {
  public:
   ReportFields fields;
-  app::SessionStats stats;
+  net::SessionStats stats;
 
   FakeSession() {
     fields.appName = "Quorix";
@@ -39,7 +39,7 @@ class FakeSession : public ReportSession {
   }
 
   ReportFields CurrentFields() override { return fields; }
-  app::SessionStats& Stats() override { return stats; }
+  net::SessionStats& Stats() override { return stats; }
   std::string ErrorDetail() override {
     std::lock_guard<std::mutex> lock(mutex_);
     return detail_;

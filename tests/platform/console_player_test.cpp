@@ -1,3 +1,4 @@
+#include "platform/message_queue.h"
 #include "platform/posix/console_player.h"
 
 #include <fcntl.h>
@@ -23,9 +24,13 @@
 
 namespace {
 
+// The dialog window the controls are created in; the players draw nothing
+// into it.
+platform::ConsoleWindow hostWindow(1, true);
+
 using platform::ConsoleMovieHost;
 using platform::ConsoleOptions;
-using platform::MessageQueue;
+using platform::QueueMainLoop;
 using platform::MovieControl;
 using testing_support::ReadFile;
 using testing_support::TempDir;
@@ -37,7 +42,7 @@ constexpr uint32_t kTimeoutMessage = 0x8000 + 999;
 // Runs the main queue's tasks until `done` holds, as the main loop would.
 // False when `done` still does not hold after kPatience: a watchdog posts a
 // time-out message instead of the test sleeping.
-bool PumpUntil(MessageQueue& queue, const std::function<bool()>& done) {
+bool PumpUntil(QueueMainLoop& queue, const std::function<bool()>& done) {
   static uintptr_t generation = 0;
   const uintptr_t mine = ++generation;
   std::mutex lock;
@@ -70,12 +75,12 @@ bool PumpUntil(MessageQueue& queue, const std::function<bool()>& done) {
   return reached;
 }
 
-void RunWaitingTasks(MessageQueue& queue) {
+void RunWaitingTasks(QueueMainLoop& queue) {
   while (auto message = queue.TryTake()) platform::RunIfTask(*message);
 }
 
 // Frees what a test left in its queue, as the main loop does at its end.
-void DiscardWaitingTasks(MessageQueue& queue) {
+void DiscardWaitingTasks(QueueMainLoop& queue) {
   while (auto message = queue.TryTake()) platform::DiscardIfTask(*message);
 }
 
@@ -133,7 +138,7 @@ class ConsolePlayerLogTest : public ::testing::Test {
   TempDir dir_;
   int input_ = -1;
   int output_ = -1;
-  MessageQueue queue_;
+  QueueMainLoop queue_;
   Sink sink_;
 };
 
@@ -156,7 +161,7 @@ TEST_F(ConsolePlayerLogTest, InstallerAndReinstallMoviesWithoutATerminal) {
     SCOPED_TRACE(row.name);
     auto host = MakeHost(row.unattended);
     EXPECT_FALSE(host->Interactive());
-    auto control = host->CreateControl(102, true, sink_.Get());
+    auto control = host->CreateControl(hostWindow, 102, true, sink_.Get());
     ASSERT_NE(nullptr, control);
     EXPECT_GE(control->FlashVersion(), 0x90000);
 
@@ -181,7 +186,7 @@ TEST_F(ConsolePlayerLogTest, InstallerAndReinstallMoviesWithoutATerminal) {
     EXPECT_EQ(row.onErrorMsg, Raised());
     control.reset();
 
-    auto reinstall = host->CreateControl(1001, true, sink_.Get());
+    auto reinstall = host->CreateControl(hostWindow, 1001, true, sink_.Get());
     reinstall->SetMovie("/home/u/.local/share/Quorix/qrx/DlgMsg.qrx?m_Lang=de");
     EXPECT_EQ((Lines{std::string("Ready ") + platform::kReinstallMovieSize}), Raised());
     Call(*reinstall, "Msg", "ReInstall~Quorix~Play");
@@ -191,7 +196,7 @@ TEST_F(ConsolePlayerLogTest, InstallerAndReinstallMoviesWithoutATerminal) {
 
 TEST_F(ConsolePlayerLogTest, UnattendedWithoutAProposedFolderDeclines) {
   auto host = MakeHost(true);
-  auto control = host->CreateControl(102, true, sink_.Get());
+  auto control = host->CreateControl(hostWindow, 102, true, sink_.Get());
   control->SetMovie("DlgUpdater.qrx");
   control->Play();
   Raised();
@@ -201,7 +206,7 @@ TEST_F(ConsolePlayerLogTest, UnattendedWithoutAProposedFolderDeclines) {
 
 TEST_F(ConsolePlayerLogTest, OtherMoviesAndLabelsRaiseNothing) {
   auto host = MakeHost(true);
-  auto control = host->CreateControl(102, true, sink_.Get());
+  auto control = host->CreateControl(hostWindow, 102, true, sink_.Get());
   control->SetMovie("https://localhost:8443/qrx/mcLogo.qrx");
   control->Play();
   Call(*control, "InstallDir", "Quorix~/q");
@@ -220,7 +225,7 @@ TEST_F(ConsolePlayerLogTest, OtherMoviesAndLabelsRaiseNothing) {
 
 TEST_F(ConsolePlayerLogTest, CommandsOfAControlThatIsGoneAreDropped) {
   auto host = MakeHost(true);
-  auto control = host->CreateControl(102, true, sink_.Get());
+  auto control = host->CreateControl(hostWindow, 102, true, sink_.Get());
   control->SetMovie("DlgUpdater.qrx");
   control.reset();
   EXPECT_TRUE(Raised().empty());
@@ -228,7 +233,7 @@ TEST_F(ConsolePlayerLogTest, CommandsOfAControlThatIsGoneAreDropped) {
 
 TEST_F(ConsolePlayerLogTest, ProgressIsWrittenAsPlainLinesWhenItsNumbersMove) {
   auto host = MakeHost(true);
-  auto control = host->CreateControl(102, true, sink_.Get());
+  auto control = host->CreateControl(hostWindow, 102, true, sink_.Get());
   control->SetMovie("DlgUpdater.qrx");
   control->SetVariable("m_aName", "Quorix");
   Call(*control, "Msg", "Connecting");
@@ -310,7 +315,7 @@ struct sigaction CurrentInterruptDisposition() {
 
 TEST(ConsoleInterruptTest, CtrlCBecomesACloseRequestOnTheMainThreadAndTheDispositionIsRestored) {
   const auto before = CurrentInterruptDisposition();
-  MessageQueue queue;
+  QueueMainLoop queue;
   const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
   ASSERT_GE(devNull, 0);
   int closeRequests = 0;
@@ -378,7 +383,7 @@ class ConsolePlayerTerminalTest : public ::testing::Test {
 
   // Loads `address` and runs what the load raises.
   void Load(const std::string& address, size_t loadCommands) {
-    control_ = host_->CreateControl(102, true, sink_.Get());
+    control_ = host_->CreateControl(hostWindow, 102, true, sink_.Get());
     control_->SetVariable("m_aName", "Quorix");
     control_->SetMovie(address);
     ASSERT_TRUE(PumpUntil(queue_, [&] { return sink_.raised.size() >= loadCommands; }));
@@ -409,7 +414,7 @@ class ConsolePlayerTerminalTest : public ::testing::Test {
   }
 
   int master_ = -1, slave_ = -1;
-  MessageQueue queue_;
+  QueueMainLoop queue_;
   Sink sink_;
   std::unique_ptr<ConsoleMovieHost> host_;
   std::unique_ptr<MovieControl> control_;

@@ -1,4 +1,6 @@
-#include "platform/posix/scripted_player.h"
+#include "platform/message_queue.h"
+#include "platform/posix/console_window.h"
+#include "support/scripted_player.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +13,11 @@
 
 namespace {
 
-using platform::MessageQueue;
+// The dialog window the controls are created in; the players draw nothing
+// into it.
+platform::ConsoleWindow hostWindow(1, true);
+
+using platform::QueueMainLoop;
 using platform::MovieControl;
 using platform::ScriptedMovieHost;
 using testing_support::ReadFile;
@@ -21,7 +27,7 @@ using Lines = std::vector<std::string>;
 
 // Runs the tasks waiting in the queue, as the main loop would; returns how
 // many ran.
-int RunTasks(MessageQueue& queue) {
+int RunTasks(QueueMainLoop& queue) {
   int ran = 0;
   while (auto message = queue.TryTake()) ran += platform::RunIfTask(*message) ? 1 : 0;
   return ran;
@@ -30,7 +36,7 @@ int RunTasks(MessageQueue& queue) {
 class ScriptedPlayerTest : public ::testing::Test {
  protected:
   std::unique_ptr<MovieControl> Create(ScriptedMovieHost& host, int id = 102, bool visible = true) {
-    return host.CreateControl(id, visible, [this](const std::string& command, const std::string& args) {
+    return host.CreateControl(hostWindow, id, visible, [this](const std::string& command, const std::string& args) {
       raised_.push_back(args.empty() ? command : command + " " + args);
     });
   }
@@ -48,7 +54,7 @@ class ScriptedPlayerTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  MessageQueue queue_;
+  QueueMainLoop queue_;
   Lines raised_;
 };
 
@@ -162,11 +168,11 @@ TEST_F(ScriptedPlayerTest, TriggersMatchTheirMovieFunctionAndParameter) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    MessageQueue queue;
+    QueueMainLoop queue;
     ScriptedMovieHost host(row.script, "", queue);
     EXPECT_TRUE(host.ScriptErrors().empty());
     Lines raised;
-    auto control = host.CreateControl(102, true, [&](const std::string& command, const std::string& args) {
+    auto control = host.CreateControl(hostWindow, 102, true, [&](const std::string& command, const std::string& args) {
       raised.push_back(args.empty() ? command : command + " " + args);
     });
     if (!row.address.empty()) control->SetMovie(row.address);
@@ -208,12 +214,12 @@ TEST_F(ScriptedPlayerTest, CountersLimitAndSkipMatchesPerLine) {
   const std::string parms[] = {"ReceiveData", "NoData", "ReceiveData", "NoData"};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    MessageQueue queue;
+    QueueMainLoop queue;
     ScriptedMovieHost host(row.script, "", queue);
     EXPECT_TRUE(host.ScriptErrors().empty());
     Lines raised;
     auto control = host.CreateControl(
-        102, true, [&](const std::string& command, const std::string&) { raised.push_back(command); });
+        hostWindow, 102, true, [&](const std::string& command, const std::string&) { raised.push_back(command); });
     for (const std::string& parm : parms) {
       Call(*control, "ErrorMsg", parm);
       RunTasks(queue);

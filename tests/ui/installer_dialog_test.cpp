@@ -13,8 +13,9 @@
 #include "fakes/fake_os.h"
 #include "fakes/fake_platform.h"
 #include "fakes/fake_ui.h"
+#include "platform/message_queue.h"
 #include "platform/posix/posix_file_system.h"
-#include "platform/posix/scripted_player.h"
+#include "support/scripted_player.h"
 #include "support/temp_dir.h"
 
 namespace ui {
@@ -46,8 +47,8 @@ class InstallerDialogTest : public ::testing::Test {
   // `closeRequests` close requests with the question wait in the queue when
   // the dialog starts. Each run is a session of its own, with its own queue.
   std::vector<std::string> RunDialog(const std::string& script, int closeRequests = 0) {
-    queue = std::make_unique<platform::MessageQueue>();
-    platform.mainQueue = queue.get();
+    queue = std::make_unique<platform::QueueMainLoop>();
+    platform.mainLoop = queue.get();
     for (int i = 0; i < closeRequests; ++i) queue->Post({app::WM_APP_CLOSE_DIALOG, 1, 0});
     platform::ScriptedMovieHost movies(script, "", *queue);
     platform.movies = &movies;
@@ -86,7 +87,7 @@ class InstallerDialogTest : public ::testing::Test {
   fakes::FakeShell shell;
   fakes::FakeProcesses processes;
   fakes::RecordingWindowFactory windows;
-  std::unique_ptr<platform::MessageQueue> queue;
+  std::unique_ptr<platform::QueueMainLoop> queue;
   platform::Platform platform;
   std::unique_ptr<app::CInstallerApp> application;
   int result = -2;
@@ -188,7 +189,7 @@ TEST_F(InstallerDialogTest, ExitQuestionNoKeepsTheSessionYesEndsIt) {
 TEST_F(InstallerDialogTest, LeavingDuringTheInstallationLeavesNothingBehind) {
   class LeaveOnFileList : public fakes::FakeHttpClient {
    public:
-    platform::MessageQueue** queue = nullptr;
+    platform::MainLoop** queue = nullptr;
     std::unique_ptr<app::CInstallerApp>* application = nullptr;
     std::unique_ptr<platform::HttpStream> Post(const platform::HttpPostRequest& request) override {
       if (request.body.rfind("ac=11&", 0) == 0) {
@@ -205,7 +206,7 @@ TEST_F(InstallerDialogTest, LeavingDuringTheInstallationLeavesNothingBehind) {
   leaving.script = {fakes::Chunk(kSessionReply)};
   // RunDialog makes the session's queue: the client finds it through the
   // platform context.
-  leaving.queue = &platform.mainQueue;
+  leaving.queue = &platform.mainLoop;
   leaving.application = &application;
   platform.http = &leaving;
   dialogs.answer = platform::BoxAnswer::Yes;

@@ -85,6 +85,7 @@ class WebPixelsTest : public ::testing::Test {
     p.dialogs = &dialogs;
     p.files = &files;
     p.http = &http;
+    p.mainLoop = &mainLoop;
     application = std::make_unique<app::CInstallerApp>(p);
     application->appName = "Quorix";
     application->serverSerial = "100001";
@@ -124,13 +125,14 @@ class WebPixelsTest : public ::testing::Test {
   }
   int ReportDoneMessages() {
     int count = 0;
-    while (auto message = application->MainQueue().TryTake()) {
+    while (auto message = mainLoop.TryTake()) {
       if (message->id == app::WM_APP_REPORT_DONE) ++count;
     }
     return count;
   }
 
   RefServer server;
+  platform::QueueMainLoop mainLoop;
   testing_support::TempDir cwd;
   fakes::FakeSystem system;
   fakes::FakeDialogs dialogs;

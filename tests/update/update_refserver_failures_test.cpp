@@ -68,12 +68,12 @@ class TroubledFileSystem : public platform::PosixFileSystem {
     if (!file || !freeBytes) return file;
     return std::make_unique<FillingFile>(std::move(file), *this);
   }
-  bool CreateDirectory(const std::string& path) override {
+  bool MakeDirectory(const std::string& path) override {
     if (readOnly) {
       errno = EROFS;
       return false;
     }
-    return PosixFileSystem::CreateDirectory(path);
+    return PosixFileSystem::MakeDirectory(path);
   }
 
  private:
@@ -206,6 +206,8 @@ class RefServerFailureTest : public ::testing::TestWithParam<RefFailureRow> {
     p.registry = &registry;
     p.shell = &shell;
     p.processes = &processes;
+    platform::QueueMainLoop mainLoop;
+    p.mainLoop = &mainLoop;
     app::CInstallerApp application(p);
     PointAtServer(application, installDir, server.httpsPort());
     config.app = &application;
@@ -220,7 +222,7 @@ class RefServerFailureTest : public ::testing::TestWithParam<RefFailureRow> {
     application.Reports().WaitForReports();
     finalCode = application.stats.finalCode.load();
     std::optional<uintptr_t> posted;
-    while (auto message = application.MainQueue().TryTake()) {
+    while (auto message = mainLoop.TryTake()) {
       if (message->id == app::WM_APP_FILESET_DONE) posted = message->wParam;
     }
     return posted;

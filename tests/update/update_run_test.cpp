@@ -18,8 +18,8 @@ using testing_support::ReadFile;
 
 // The main thread's side: the application's queue, movie calls handed to
 // `onCall` through the channel, until the run's result arrives.
-struct MainLoop {
-  app::CInstallerApp& application;
+struct MainThread {
+  platform::QueueMainLoop& mainLoop;
   MovieCallChannel& channel;
   std::vector<std::string> functions;
   std::vector<uintptr_t> results;
@@ -28,7 +28,7 @@ struct MainLoop {
   // stays empty for `idleMs` once `count` is reached.
   void Pump(size_t count, const std::function<void(const std::string&)>& onCall = {}) {
     while (results.size() < count) {
-      auto message = application.MainQueue().Wait();
+      auto message = mainLoop.Wait();
       if (!message) return;
       if (message->id == app::WM_APP_FILESET_DONE) {
         results.push_back(message->wParam);
@@ -44,7 +44,7 @@ struct MainLoop {
 
 class WorkerThreadTest : public UpdateWorkerFixture {
  protected:
-  WorkerThreadTest() : channel(application.MainQueue()) {}
+  WorkerThreadTest() : channel(mainLoop) {}
   MovieCallChannel channel;
 };
 
@@ -53,7 +53,7 @@ TEST_F(WorkerThreadTest, RetryQueuedDuringARunStartsANewRun) {
   SetList(Entry("W", "a.dat", "", 3, "http://f/a"));
   CUpdateVersionFiles worker({kRunModeInstall, &application, &channel, 0, 0});
   worker.Start();
-  MainLoop loop{application, channel, {}, {}};
+  MainThread loop{mainLoop, channel, {}, {}};
   bool posted = false;
   loop.Pump(2, [&](const std::string& function) {
     if (function == "Performing" && !posted) {
@@ -74,7 +74,7 @@ TEST_F(WorkerThreadTest, CancelStopsCallsAndPostsNothing) {
   SetList(Entry("W", "a.dat", "", 3, "http://f/a") + "|" + Entry("W", "b.dat", "", 3, "http://f/b"));
   CUpdateVersionFiles worker({kRunModeInstall, &application, &channel, 0, 0});
   std::atomic<int> callsAfterCancel{0};
-  MainLoop loop{application, channel, {}, {}};
+  MainThread loop{mainLoop, channel, {}, {}};
   worker.Start();
   // The user confirms leaving when the first file name shows.
   std::atomic<bool> cancelled{false};
@@ -92,7 +92,7 @@ TEST_F(WorkerThreadTest, CancelStopsCallsAndPostsNothing) {
     while (!cancelled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     channel.Release();
     worker.Stop();
-    application.MainQueue().Quit(0);
+    mainLoop.Quit(0);
   });
   loop.Pump(1, onCall);
   stopper.join();
@@ -109,7 +109,7 @@ TEST_F(WorkerThreadTest, StopReleasesAWorkerWaitingInAMovieCall) {
   CUpdateVersionFiles worker({kRunModeInstall, &application, &channel, 0, 0});
   worker.Start();
   // Nobody handles the main queue: the worker blocks in its first call.
-  while (application.MainQueue().TryTake() == std::nullopt) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (mainLoop.TryTake() == std::nullopt) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   application.stats.userExit = true;
   channel.Release();
   worker.Stop();  // returns: the waiting call was released
@@ -120,7 +120,7 @@ TEST_F(WorkerThreadTest, HeldWorkerWaitsAtItsNextCheck) {
   Serve("http://f/a", "abc");
   SetList(Entry("W", "a.dat", "", 3, "http://f/a"));
   CUpdateVersionFiles worker({kRunModeInstall, &application, &channel, 0, 0});
-  MainLoop loop{application, channel, {}, {}};
+  MainThread loop{mainLoop, channel, {}, {}};
   worker.Start();
   size_t callsWhenHeld = 0;
   std::thread resumer;
@@ -131,7 +131,7 @@ TEST_F(WorkerThreadTest, HeldWorkerWaitsAtItsNextCheck) {
       resumer = std::thread([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         // Held: the worker has made no further call meanwhile.
-        EXPECT_EQ(application.MainQueue().TryTake(), std::nullopt);
+        EXPECT_EQ(mainLoop.TryTake(), std::nullopt);
         worker.Resume();
       });
     }

@@ -159,6 +159,7 @@ class UpdateWorkerFixture : public ::testing::Test {
     p.registry = &registry;
     p.shell = &shell;
     p.processes = &processes;
+    p.mainLoop = &mainLoop;
     return p;
   }
 
@@ -179,7 +180,7 @@ class UpdateWorkerFixture : public ::testing::Test {
     application.Reports().WaitForReports();
     lastFileCount = worker.FileCount();
     std::optional<uintptr_t> posted;
-    while (auto message = application.MainQueue().TryTake()) {
+    while (auto message = mainLoop.TryTake()) {
       if (message->id == app::WM_APP_FILESET_DONE) posted = message->wParam;
     }
     return posted;
@@ -200,6 +201,7 @@ class UpdateWorkerFixture : public ::testing::Test {
   TempDir root;
   fs::path savedCwd;
   std::string installDir;
+  platform::QueueMainLoop mainLoop;  // the test plays the main thread
   fakes::FakeSystem system;
   platform::PosixFileSystem files;
   FakeUpdateServer server;

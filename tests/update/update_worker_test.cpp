@@ -72,7 +72,7 @@ TEST_F(UpdateWorkerTest, WholeRunInstallsTheSetUnderCustomNames) {
   EXPECT_EQ(record.Version().clientBuild, 77u);
   EXPECT_EQ(record.Version().serial, "SRV9");
   EXPECT_EQ(record.GetClientPrefix(), "Quorix");
-  EXPECT_EQ(record.GetUserName(), "ann");
+  EXPECT_EQ(record.ReadUserName(), "ann");
   EXPECT_EQ(application.serverSerial.str(), "SRV9");
 
   // The reports, in order, and the end-of-process form from the record.

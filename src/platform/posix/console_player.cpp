@@ -116,7 +116,7 @@ class ConsoleSession : public std::enable_shared_from_this<ConsoleSession> {
  public:
   using Answer = std::function<void(const std::string&)>;
 
-  ConsoleSession(MessageQueue& queue, ConsoleOptions options)
+  ConsoleSession(MainLoop& queue, ConsoleOptions options)
       : queue_(queue),
         options_(std::move(options)),
         interactive_(isatty(options_.inputFd) && isatty(options_.outputFd)) {}
@@ -145,7 +145,7 @@ class ConsoleSession : public std::enable_shared_from_this<ConsoleSession> {
     lineOpen_ = false;
   }
 
-  MessageQueue& Queue() { return queue_; }
+  MainLoop& Queue() { return queue_; }
   bool Interactive() const { return interactive_; }
   bool Unattended() const { return options_.unattended; }
   bool HoldsInterrupt() const { return interruptPipeOwned_; }
@@ -359,7 +359,7 @@ class ConsoleSession : public std::enable_shared_from_this<ConsoleSession> {
     Wake();
   }
 
-  MessageQueue& queue_;
+  MainLoop& queue_;
   ConsoleOptions options_;
   const bool interactive_;
   bool haveTermios_ = false;
@@ -658,14 +658,14 @@ class ConsoleControl : public MovieControl {
 
 }  // namespace
 
-ConsoleMovieHost::ConsoleMovieHost(MessageQueue& mainQueue, ConsoleOptions options)
-    : session_(std::make_shared<ConsoleSession>(mainQueue, std::move(options))) {
+ConsoleMovieHost::ConsoleMovieHost(MainLoop& mainLoop, ConsoleOptions options)
+    : session_(std::make_shared<ConsoleSession>(mainLoop, std::move(options))) {
   session_->Start();
 }
 
 ConsoleMovieHost::~ConsoleMovieHost() { session_->Shutdown(); }
 
-std::unique_ptr<MovieControl> ConsoleMovieHost::CreateControl(int, bool, MovieCommandSink sink) {
+std::unique_ptr<MovieControl> ConsoleMovieHost::CreateControl(DialogWindow&, int, bool, MovieCommandSink sink) {
   return std::make_unique<ConsoleControl>(session_, std::move(sink));
 }
 

@@ -28,7 +28,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/message_queue.h"
+#include "platform/main_loop.h"
 #include "platform/movie.h"
 
 namespace platform {
@@ -55,11 +55,11 @@ class ConsoleSession;
 
 class ConsoleMovieHost : public MovieHost {
  public:
-  // `mainQueue` is the main thread's queue; every command and close request
+  // `mainLoop` is the main thread's loop; every command and close request
   // is posted to it as a task. Not owned; it must outlive the host. Starts
   // the player's input thread. The terminal's settings and the SIGINT
   // disposition found here are restored when the host is destroyed.
-  ConsoleMovieHost(MessageQueue& mainQueue, ConsoleOptions options);
+  ConsoleMovieHost(MainLoop& mainLoop, ConsoleOptions options);
   // Stops the input thread and restores the terminal and SIGINT. Main
   // thread; the controls must be gone before it.
   ~ConsoleMovieHost() override;
@@ -67,7 +67,8 @@ class ConsoleMovieHost : public MovieHost {
   ConsoleMovieHost& operator=(const ConsoleMovieHost&) = delete;
 
   // Never null. Main thread.
-  std::unique_ptr<MovieControl> CreateControl(int controlId, bool visible, MovieCommandSink sink) override;
+  std::unique_ptr<MovieControl> CreateControl(DialogWindow& parent, int controlId, bool visible,
+                                              MovieCommandSink sink) override;
 
   // Main thread.
   void SetCloseRequestHandler(std::function<void()> handler);

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 
 namespace platform {
@@ -29,6 +30,23 @@ void WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
+ConsoleWindow::ConsoleWindow(int outputFd, bool visible, ConsoleWindowFactory* factory)
+    : outputFd_(outputFd), visible_(visible), factory_(factory) {
+  if (factory_) factory_->open_.push_back(this);
+}
+
+ConsoleWindow::~ConsoleWindow() {
+  if (factory_) std::erase(factory_->open_, this);
+}
+
+bool ConsoleWindow::RequestClose() {
+  if (!onCloseRequest_) return false;
+  // The handler may close this window: it runs from a copy.
+  const std::function<void()> handler = onCloseRequest_;
+  handler();
+  return true;
+}
+
 void ConsoleWindow::SetTitle(const std::string& title) {
   const std::string heading = ConsoleHeading(title);
   if (heading.empty() || heading == shownHeading_) return;
@@ -46,7 +64,16 @@ void ConsoleWindow::FitClient(int width, int height) {
 }
 
 std::unique_ptr<DialogWindow> ConsoleWindowFactory::CreateDialogWindow(int, bool visible) {
-  return std::make_unique<ConsoleWindow>(outputFd_, visible);
+  return std::make_unique<ConsoleWindow>(outputFd_, visible, this);
+}
+
+bool ConsoleWindowFactory::RequestClose() {
+  // A handler may close windows: walk a copy, newest first.
+  const std::vector<ConsoleWindow*> open = open_;
+  for (auto it = open.rbegin(); it != open.rend(); ++it) {
+    if (std::find(open_.begin(), open_.end(), *it) != open_.end() && (*it)->RequestClose()) return true;
+  }
+  return false;
 }
 
 }  // namespace platform

@@ -4,8 +4,6 @@
 
 namespace platform {
 
-char PathSeparator() { return '/'; }
-
 std::string FallbackProgramFilesDir() {
   const char* data = std::getenv("XDG_DATA_HOME");
   if (data && *data == '/') return data;

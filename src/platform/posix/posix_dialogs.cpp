@@ -22,7 +22,7 @@ std::string ReadLine() {
 
 }  // namespace
 
-BoxAnswer PosixDialogs::MessageBox(const std::string& text, const std::string& caption, BoxStyle style) {
+BoxAnswer PosixDialogs::ShowMessageBox(const std::string& text, const std::string& caption, BoxStyle style) {
   std::lock_guard<std::mutex> lock(terminalLock);
   std::fprintf(stderr, "\n[%s]%s\n%s\n", caption.c_str(), style == BoxStyle::Error ? " (error)" : "", text.c_str());
   if (!HaveTerminal()) return style == BoxStyle::YesNo ? BoxAnswer::No : BoxAnswer::Ok;

@@ -10,7 +10,7 @@ namespace platform {
 
 class PosixDialogs : public Dialogs {
  public:
-  BoxAnswer MessageBox(const std::string& text, const std::string& caption, BoxStyle style) override;
+  BoxAnswer ShowMessageBox(const std::string& text, const std::string& caption, BoxStyle style) override;
   std::optional<std::string> BrowseForFolder(const std::string& title) override;
 };
 

@@ -144,9 +144,9 @@ bool PosixFileSystem::IsEmptyDirectory(const std::string& path) {
   return empty;
 }
 
-bool PosixFileSystem::CreateDirectory(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }
+bool PosixFileSystem::MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }
 
-bool PosixFileSystem::SetCurrentDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
+bool PosixFileSystem::ChangeCurrentDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
 
 std::string PosixFileSystem::CurrentDirectory() {
   char path[PATH_MAX + 1] = {};
@@ -154,7 +154,7 @@ std::string PosixFileSystem::CurrentDirectory() {
   return path;
 }
 
-bool PosixFileSystem::DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool PosixFileSystem::RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 int64_t PosixFileSystem::FileSize(const std::string& path) {
   struct stat st;
@@ -162,7 +162,7 @@ int64_t PosixFileSystem::FileSize(const std::string& path) {
   return st.st_size;
 }
 
-bool PosixFileSystem::CopyFile(const std::string& from, const std::string& to) {
+bool PosixFileSystem::CopyOneFile(const std::string& from, const std::string& to) {
   const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   struct stat st;
@@ -203,7 +203,7 @@ bool PosixFileSystem::CopyFile(const std::string& from, const std::string& to) {
   return ok;
 }
 
-bool PosixFileSystem::MoveFile(const std::string& from, const std::string& to) {
+bool PosixFileSystem::MoveOneFile(const std::string& from, const std::string& to) {
   return rename(from.c_str(), to.c_str()) == 0;
 }
 

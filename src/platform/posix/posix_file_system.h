@@ -15,13 +15,13 @@ class PosixFileSystem : public FileSystem {
   bool IsDirectory(const std::string& path) override;
   bool IsLink(const std::string& path) override;
   bool IsEmptyDirectory(const std::string& path) override;
-  bool CreateDirectory(const std::string& path) override;
-  bool SetCurrentDirectory(const std::string& path) override;
+  bool MakeDirectory(const std::string& path) override;
+  bool ChangeCurrentDirectory(const std::string& path) override;
   std::string CurrentDirectory() override;
-  bool DeleteFile(const std::string& path) override;
+  bool RemoveFile(const std::string& path) override;
   int64_t FileSize(const std::string& path) override;
-  bool CopyFile(const std::string& from, const std::string& to) override;
-  bool MoveFile(const std::string& from, const std::string& to) override;
+  bool CopyOneFile(const std::string& from, const std::string& to) override;
+  bool MoveOneFile(const std::string& from, const std::string& to) override;
 };
 
 }  // namespace platform

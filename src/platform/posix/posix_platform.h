@@ -2,8 +2,10 @@
 // context that hands them to the logic.
 #pragma once
 
-#include "platform/platform.h"
 #include <memory>
+
+#include "platform/message_queue.h"
+#include "platform/platform.h"
 
 #include "platform/posix/console_player.h"
 #include "platform/posix/console_window.h"
@@ -20,7 +22,7 @@
 namespace platform {
 
 struct PosixPlatform {
-  MessageQueue mainQueue;  // the main thread's queue
+  QueueMainLoop mainLoop;  // the console waits on a plain queue
   PosixSystem system;
   PosixFileSystem files;
   CurlHttpClient http;
@@ -47,7 +49,7 @@ struct PosixPlatform {
     view.shortcuts = &shortcuts;
     view.windows = &windows;
     view.movies = movies.get();
-    view.mainQueue = &mainQueue;
+    view.mainLoop = &mainLoop;
     return view;
   }
 };

@@ -132,7 +132,7 @@ int OpenDestination(int toDir, const std::string& name, mode_t mode) {
   return fd;
 }
 
-int CopyFile(int fromDir, int toDir, const std::string& name, const struct stat& source) {
+int CopyRegularFile(int fromDir, int toDir, const std::string& name, const struct stat& source) {
   const int in = openat(fromDir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (in < 0) return errno;
   const int out = OpenDestination(toDir, name, source.st_mode & 07777);
@@ -227,7 +227,7 @@ int CopyContents(int fromDir, int toDir, const CopyRoots& roots) {
       if (SameFile(st, roots.to)) continue;  // the destination lies inside the source: not copied into itself
       KeepFirst(&result, EnterFolder(fromDir, toDir, name, st, roots, CopyContents));
     } else if (S_ISREG(st.st_mode)) {
-      KeepFirst(&result, CopyFile(fromDir, toDir, name, st));
+      KeepFirst(&result, CopyRegularFile(fromDir, toDir, name, st));
     } else if (S_ISLNK(st.st_mode)) {
       KeepFirst(&result, CopyLink(fromDir, toDir, name, st));
     } else {
@@ -244,7 +244,7 @@ int CopyContents(int fromDir, int toDir, const CopyRoots& roots) {
 int MoveEntry(int fromDir, int toDir, const std::string& name, const struct stat& source) {
   if (renameat(fromDir, name.c_str(), toDir, name.c_str()) == 0) return 0;
   if (errno != EXDEV && errno != EACCES && errno != EPERM) return errno;
-  return S_ISREG(source.st_mode) ? CopyFile(fromDir, toDir, name, source) : CopyLink(fromDir, toDir, name, source);
+  return S_ISREG(source.st_mode) ? CopyRegularFile(fromDir, toDir, name, source) : CopyLink(fromDir, toDir, name, source);
 }
 
 int MoveContents(int fromDir, int toDir, const CopyRoots& roots) {

@@ -1,4 +1,4 @@
-#include "platform/posix/scripted_player.h"
+#include "support/scripted_player.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -138,8 +138,8 @@ std::string ExpandScriptArgs(const std::string& args, const std::string& funcNam
   return out;
 }
 
-ScriptedMovieHost::ScriptedMovieHost(const std::string& script, const std::string& recordPath, MessageQueue& mainQueue)
-    : queue_(mainQueue) {
+ScriptedMovieHost::ScriptedMovieHost(const std::string& script, const std::string& recordPath, MainLoop& mainLoop)
+    : queue_(mainLoop) {
   Parse(script);
   if (!recordPath.empty()) recordFile_ = std::fopen(recordPath.c_str(), "a");
 }
@@ -239,7 +239,8 @@ bool ScriptedMovieHost::ControlsAvailable() const { return !noControl_ || Versio
 
 int32_t ScriptedMovieHost::CurrentVersion() const { return VersionFileExists() ? *versionAfter_ : version_; }
 
-std::unique_ptr<MovieControl> ScriptedMovieHost::CreateControl(int controlId, bool visible, MovieCommandSink sink) {
+std::unique_ptr<MovieControl> ScriptedMovieHost::CreateControl(DialogWindow&, int controlId, bool visible,
+                                                               MovieCommandSink sink) {
   const std::string line = "create " + std::to_string(controlId) + (visible ? " visible" : " hidden");
   if (!ControlsAvailable()) {
     AppendRecord(line + " none");
@@ -285,12 +286,12 @@ std::vector<std::string> ScriptedMovieHost::Record() const {
 }
 
 std::unique_ptr<ScriptedMovieHost> LoadScriptedMovieHost(const std::string& scriptPath, const std::string& recordPath,
-                                                         MessageQueue& mainQueue) {
+                                                         MainLoop& mainLoop) {
   std::ifstream in(scriptPath, std::ios::binary);
   if (!in) return nullptr;
   std::ostringstream text;
   text << in.rdbuf();
-  return std::make_unique<ScriptedMovieHost>(text.str(), recordPath, mainQueue);
+  return std::make_unique<ScriptedMovieHost>(text.str(), recordPath, mainLoop);
 }
 
 }  // namespace platform

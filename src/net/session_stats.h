@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
-namespace app {
+namespace net {
 
 struct SessionStats {
   std::atomic<int32_t> step{0};         // step in progress (SetStep only)
@@ -34,4 +34,4 @@ struct SessionStats {
   }
 };
 
-}  // namespace app
+}  // namespace net

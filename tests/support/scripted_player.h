@@ -42,7 +42,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/message_queue.h"
+#include "platform/main_loop.h"
 #include "platform/movie.h"
 
 namespace platform {
@@ -50,18 +50,19 @@ namespace platform {
 class ScriptedMovieHost : public MovieHost {
  public:
   // `script` is the script text. `recordPath` names the record file, opened
-  // for appending; empty keeps the record in memory only. `mainQueue` is the
+  // for appending; empty keeps the record in memory only. `mainLoop` is the
   // main thread's queue: commands are posted to it as tasks and reach a
   // control's sink when the main loop runs them, never from inside a control
   // call. Not owned; it must outlive the host and its controls.
-  ScriptedMovieHost(const std::string& script, const std::string& recordPath, MessageQueue& mainQueue);
+  ScriptedMovieHost(const std::string& script, const std::string& recordPath, MainLoop& mainLoop);
   ~ScriptedMovieHost() override;
   ScriptedMovieHost(const ScriptedMovieHost&) = delete;
   ScriptedMovieHost& operator=(const ScriptedMovieHost&) = delete;
 
   // Main thread. Null when the script says "nocontrol" (and its
   // "version-after" file does not exist yet).
-  std::unique_ptr<MovieControl> CreateControl(int controlId, bool visible, MovieCommandSink sink) override;
+  std::unique_ptr<MovieControl> CreateControl(DialogWindow& parent, int controlId, bool visible,
+                                              MovieCommandSink sink) override;
 
   // The record so far, one entry per line. Any thread.
   std::vector<std::string> Record() const;
@@ -99,7 +100,7 @@ class ScriptedMovieHost : public MovieHost {
   bool VersionFileExists() const;
   bool ParseLine(const std::string& line);
 
-  MessageQueue& queue_;
+  MainLoop& queue_;
   std::vector<Rule> rules_;
   std::vector<std::string> errors_;
   int32_t version_ = 0xA0000;
@@ -115,7 +116,7 @@ class ScriptedMovieHost : public MovieHost {
 // Reads the script from `scriptPath` and makes the host. Null when the
 // script file cannot be read.
 std::unique_ptr<ScriptedMovieHost> LoadScriptedMovieHost(const std::string& scriptPath, const std::string& recordPath,
-                                                         MessageQueue& mainQueue);
+                                                         MainLoop& mainLoop);
 
 // Replaces the placeholders "$funcParm", "$funcParm~<i>" and "$funcName" in
 // `args`. A field beyond the last gives the empty text.

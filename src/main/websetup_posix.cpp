@@ -11,18 +11,20 @@ int main() {
   platform::PosixPlatform posix;
   platform::InstanceLock instance(app::ReadStampedValue(app::StampedSlot::AName));
   if (!instance.Held()) {
-    posix.dialogs.MessageBox("Another installer of this game is already running.", "Setup", platform::BoxStyle::Plain);
+    posix.dialogs.ShowMessageBox("Another installer of this game is already running.", "Setup",
+                                 platform::BoxStyle::Plain);
     return 1;
   }
   // A shutdown or a closed terminal ends the session as leaving does.
-  platform::TerminationRequests termination([&posix] { posix.mainQueue.Post({app::WM_APP_CLOSE_DIALOG, app::kCloseLeave, 0}); });
+  platform::TerminationRequests termination(
+      [&posix] { posix.mainLoop.Post({app::WM_APP_CLOSE_DIALOG, app::kCloseLeave, 0}); });
   // "cfg\Unattended.cfg" next to the program lets the player take every
   // default when there is no terminal to ask.
   const std::string folder = platform::DirectoryOf(posix.system.ExecutablePath());
   platform::ConsoleOptions options;
   options.unattended = posix.files.Exists(platform::JoinPath(folder, "cfg\\Unattended.cfg"));
-  // Ctrl-C is the window's close request: the running dialog decides.
-  options.onCloseRequest = [&posix] { posix.mainQueue.Post({app::WM_APP_CLOSE_DIALOG, 1, 0}); };
-  posix.movies = std::make_unique<platform::ConsoleMovieHost>(posix.mainQueue, options);
+  // Ctrl-C is the close request of the console's window: its dialog decides.
+  options.onCloseRequest = [&posix] { posix.windows.RequestClose(); };
+  posix.movies = std::make_unique<platform::ConsoleMovieHost>(posix.mainLoop, options);
   return ui::RunApplication(posix.View());
 }
