@@ -4,7 +4,7 @@
 # One line per target: executions, seconds and findings (crash inputs kept
 # in <build folder>/findings/<target>/). Exits 1 when anything was found.
 set -uo pipefail
-build=$1 seconds=$2 runs=$3
+build=$(cd "$1" && pwd) seconds=$2 runs=$3
 shift 3
 here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
