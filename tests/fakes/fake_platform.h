@@ -2,6 +2,8 @@
 // the answers a test sets and records what it was asked.
 #pragma once
 
+#include <atomic>
+
 #include <mutex>
 #include <optional>
 #include <string>
@@ -18,6 +20,9 @@ class FakeSystem : public platform::System {
   platform::ScreenSize screen{1024, 768};
   std::string computerName = "TESTPC";
   uint32_t tickCount = 100000;
+  // Milliseconds that pass with every reading of the tick count (a clock
+  // that runs while the code under test waits). Set before the run.
+  uint32_t tickStep = 0;
   uint64_t fileTime = 133000000000000000ULL;
   platform::LocalTime localTime{2026, 12, 8, 9, 5, 7, 42};
   std::string executablePath = "/opt/websetup/websetup";
@@ -26,13 +31,16 @@ class FakeSystem : public platform::System {
   platform::OsVersion GetOsVersion() override { return osVersion; }
   platform::ScreenSize GetScreenSize() override { return screen; }
   std::string ComputerName() override { return computerName; }
-  uint32_t TickCount() override { return tickCount; }
+  uint32_t TickCount() override { return ticks_.fetch_add(tickStep) + tickCount; }
   uint64_t SystemTimeAsFileTime() override { return fileTime; }
   platform::LocalTime GetLocalTime() override { return localTime; }
   std::string ExecutablePath() override { return executablePath; }
   std::string TempFolder() override { return tempFolder; }
   void LowerCurrentThreadPriority() override { ++priorityLowered; }
   int priorityLowered = 0;
+
+ private:
+  std::atomic<uint32_t> ticks_{0};
 };
 
 class FakeDialogs : public platform::Dialogs {

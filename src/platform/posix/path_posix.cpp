@@ -13,4 +13,6 @@ std::string FallbackProgramFilesDir() {
 
 std::string_view ShortcutExtension() { return ".desktop"; }
 
+bool IsAbsolutePath(std::string_view path) { return !path.empty() && (path[0] == '/' || path[0] == '\\'); }
+
 }  // namespace platform

@@ -45,6 +45,8 @@ class Win32File : public File {
     return true;
   }
 
+  bool Flush() override { return FlushFileBuffers(handle_) != FALSE; }
+
   int64_t Size() override {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(handle_, &size)) return -1;
@@ -92,6 +94,12 @@ bool Win32FileSystem::Exists(const std::string& path) { return Attributes(path) 
 bool Win32FileSystem::IsDirectory(const std::string& path) {
   const DWORD attributes = Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool Win32FileSystem::IsLink(const std::string& path) {
+  // Symbolic links and junctions are reparse points.
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool Win32FileSystem::IsEmptyDirectory(const std::string& path) {
