@@ -159,7 +159,7 @@ void FinishInstallation(app::CInstallerApp& app, app::InstallerDialogPort& dialo
   // The shortcuts' targets start as programs, as the programs of the file
   // list do. The uninstaller is optional in a file set; a launcher that
   // cannot be marked is only logged: the installation itself is complete.
-  for (const std::string target : {launcherFile, std::string(kUninstallProgram)}) {
+  for (const std::string& target : {launcherFile, std::string(kUninstallProgram)}) {
     const std::string path = platform::JoinPath(p.files->CurrentDirectory(), target);
     if (p.files->Exists(path) && !p.files->MarkRunnable(path))
       platform::LogLine(p.log, "cannot mark " + path + " as a program: " + platform::SystemErrorText(platform::LastErrorCode()));
