@@ -316,7 +316,7 @@ TEST(WindowsInstallation, AMissingFileEndsWithItsCodeAndLeavesNothing) {
   server.Misbehave("404", "/files/client/Salon.exe", 100);
   WindowsMachine machine(server);
   const ProgramRun run = machine.RunScript(kInstallScript);
-  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.exitCode, 23u) << "the program ends with the session's final code";
   ASSERT_FALSE(run.boxes.empty());
   EXPECT_NE(run.boxes[0].find("File Download failed"), std::string::npos) << run.boxes[0];
   EXPECT_EQ(FinishCode(server.Requests()), "23");
