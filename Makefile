@@ -21,7 +21,7 @@ NEED_ROOT = if [ -n "$(SUDO)" ] && ! command -v sudo > /dev/null 2>&1; then \
 	  echo "Installing them needs root: run as root, or install sudo for your user. As root:"; \
 	  echo "  apt-get update && apt-get install -y$$missing"; exit 1; fi
 
-.PHONY: all deps configure build test demo asan tsan clean bench windows windows-test
+.PHONY: all deps configure build test demo asan tsan clean bench fuzz windows windows-test
 
 all: build
 
@@ -72,6 +72,24 @@ asan tsan: deps
 	cmake --preset $@
 	cmake --build --preset $@ -j $(JOBS)
 	ctest --preset $@ -j $(JOBS) --timeout 600
+
+# Fuzzing of the parsers of replies and local files: libFuzzer with ASan and
+# UBSan (clang, its own build folder). Each target runs until FUZZ_RUNS
+# executions or FUZZ_SECONDS have passed, from the seeds in tests/fuzz/corpus;
+# a crash fails the run and its input is kept in $(FUZZ_BUILD)/findings.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_RUNS ?= 10000000
+FUZZ_PACKAGES := clang libclang-rt-dev
+
+fuzz: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_TESTS=OFF -DWEBSETUP_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined" \
+	  "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined"
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+	tests/fuzz/run_fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_RUNS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf $(BUILD)

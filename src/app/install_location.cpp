@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/installer_app.h"
+#include "app/read_write_data.h"
 #include "app/settings_record.h"
 #include "platform/path.h"
 
@@ -63,13 +64,25 @@ std::string ProgramFilesDir(platform::Registry& registry, platform::Shell& shell
   return folder;
 }
 
-int StopProcessesByPrefix(platform::Processes& processes, std::string_view prefix,
+namespace {
+
+// True when `path` names a file below `folder` (either separator).
+bool InsideFolder(const std::string& path, std::string folder) {
+  while (!folder.empty() && platform::EndsWithSeparator(folder)) folder.pop_back();
+  return path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 &&
+         (path[folder.size()] == '/' || path[folder.size()] == '\\');
+}
+
+}  // namespace
+
+int StopProcessesByPrefix(platform::Processes& processes, std::string_view prefix, const std::string& folder,
                           const std::function<void()>& pause) {
+  if (prefix.empty() || folder.empty()) return 2;
   const int self = processes.CurrentProcessId();
   int result = 2;
   for (const platform::ProcessInfo& process : processes.Snapshot()) {
     if (process.pid == self || process.exeName.compare(0, prefix.size(), prefix) != 0) continue;
-    if (process.exeName.size() < prefix.size()) continue;
+    if (process.exeName.size() < prefix.size() || !InsideFolder(process.exePath, folder)) continue;
     result = processes.Terminate(process.pid, 0) ? 1 : 0;
     if (pause) {
       pause();
@@ -80,10 +93,40 @@ int StopProcessesByPrefix(platform::Processes& processes, std::string_view prefi
   return result;
 }
 
+bool HoldsInstallationOf(platform::FileSystem& files, const std::string& folder, const std::string& appName) {
+  if (files.Exists(platform::JoinPath(folder, kSettingsFile))) return true;
+  std::string mark(kPathWidth, '\0');
+  size_t read = 0;
+  if (ReadWriteData(files).ReadData(platform::JoinPath(folder, kIncompleteMarker), mark.data(), mark.size(), &read) !=
+      DataResult::Ok) {
+    return false;
+  }
+  mark.resize(read);
+  return mark == appName;
+}
+
+bool WriteIncompleteMarker(platform::FileSystem& files, const std::string& folder, const std::string& appName) {
+  return ReadWriteData(files).WriteData(platform::JoinPath(folder, kIncompleteMarker), appName.data(),
+                                        appName.size()) == DataResult::Ok;
+}
+
+bool RemoveIncompleteMarker(platform::FileSystem& files, const std::string& folder) {
+  const std::string marker = platform::JoinPath(folder, kIncompleteMarker);
+  return files.RemoveFile(marker) || !files.Exists(marker);
+}
+
+bool InstallationComplete(platform::FileSystem& files, const std::string& folder, const std::string& launcherFile) {
+  return files.Exists(platform::JoinPath(folder, kSettingsFile)) &&
+         files.FileSize(platform::JoinPath(folder, launcherFile)) >= 0 &&
+         !files.Exists(platform::JoinPath(folder, kIncompleteMarker));
+}
+
 bool CInstallerApp::FindInstallation(std::string& proposal) {
   std::string folder;
-  if (RegReadString(*platform_.registry, platform::Hive::LocalMachine, appRegKey.str(), kAppDirectoryValue, &folder,
-                    kPathWidth) == 0) {
+  const int read = RegReadString(*platform_.registry, platform::Hive::LocalMachine, appRegKey.str(),
+                                 kAppDirectoryValue, &folder, kPathWidth);
+  registryUnreadable_ = read != 0 && read != platform::kRegistryNotFound;
+  if (read == 0) {
     installDir = folder;
     proposal.clear();
     return false;
@@ -104,33 +147,46 @@ bool CreateFolderPath(platform::FileSystem& files, const std::string& folder) {
   return files.MakeDirectory(folder);
 }
 
-// A folder this installer may empty: nothing in it, or an earlier
-// installation of this application.
-bool MayEmpty(platform::FileSystem& files, const std::string& folder) {
-  return files.IsEmptyDirectory(folder) || files.Exists(platform::JoinPath(folder, kSettingsFile));
+// A folder this installer may empty: nothing in it, or an earlier or
+// half-made installation of this application.
+bool MayEmpty(platform::FileSystem& files, const std::string& folder, const std::string& appName) {
+  return files.IsEmptyDirectory(folder) || HoldsInstallationOf(files, folder, appName);
 }
 
 }  // namespace
 
 PrepareResult CInstallerApp::PrepareInstallDir(const std::string& folder) {
   platform::FileSystem& files = *platform_.files;
+  const std::string name = appName.str();
   std::string target = folder;
-  if (files.IsDirectory(target) && !MayEmpty(files, target)) {
+  if (files.IsDirectory(target) && !MayEmpty(files, target, name)) {
     // Someone's folder: the installation goes beside their files, into a
     // folder of its own.
-    target = platform::JoinPath(target, appName.str());
-    if (files.IsDirectory(target) && !MayEmpty(files, target)) return PrepareResult::ForeignFiles;
+    target = platform::JoinPath(target, name);
+    if (files.IsDirectory(target) && !MayEmpty(files, target, name)) return PrepareResult::ForeignFiles;
+  }
+  // A registry store that cannot be read cannot tell whether this folder is
+  // the registered installation: it is kept rather than emptied.
+  if (registryUnreadable_ && files.IsDirectory(target) && !files.IsEmptyDirectory(target)) {
+    return PrepareResult::RegistryUnreadable;
   }
   removeOnFailure = true;
   installDir = target;
   if (files.IsDirectory(target)) {
-    if (!files.IsEmptyDirectory(target)) (void)platform_.shell->DeleteTree(target, true);
+    if (!files.IsEmptyDirectory(target)) {
+      // Marked before it is emptied: a run killed meanwhile leaves a
+      // folder that the next run still knows as its own.
+      (void)WriteIncompleteMarker(files, target, name);
+      (void)platform_.shell->DeleteTree(target, true);
+    }
   } else if (!CreateFolderPath(files, target)) {
     // The creation's own error stays the thread's last error for the
     // report ("Permission denied", not a later "No such file").
     return PrepareResult::NotCreatable;
   }
   if (!files.ChangeCurrentDirectory(target)) return PrepareResult::NotCreatable;
+  // The session's first write into the folder.
+  if (!WriteIncompleteMarker(files, target, name)) return PrepareResult::NotCreatable;
   files.MakeDirectory(platform::JoinPath(target, "cfg"));
   return PrepareResult::Ok;
 }
@@ -142,7 +198,7 @@ void RemoveInstallation(CInstallerApp& app, std::string folder, const std::strin
   if (folder.empty()) (void)RegReadString(*p.registry, platform::Hive::LocalMachine, key, kAppDirectoryValue, &folder, kPathWidth);
   if (!folder.empty()) p.files->ChangeCurrentDirectory(folder);
   // 2. The client's programs let go of their files.
-  StopProcessesByPrefix(*p.processes, appName);
+  StopProcessesByPrefix(*p.processes, appName, folder);
   // 3. Shortcuts: the Start-menu folder and the desktop shortcut.
   const std::string programs = p.shell->SpecialFolderPath(platform::SpecialFolder::CommonPrograms);
   if (!programs.empty()) (void)p.shell->DeleteTree(platform::JoinPath(programs, appName), false);
@@ -164,7 +220,7 @@ void RemoveInstallation(CInstallerApp& app, std::string folder, const std::strin
   // application or that this session prepared: a registration naming
   // someone's folder must not cost them their files.
   if (!folder.empty()) {
-    const bool ours = p.files->Exists(platform::JoinPath(folder, kSettingsFile)) ||
+    const bool ours = HoldsInstallationOf(*p.files, folder, appName) ||
                       (app.removeOnFailure && folder == app.installDir.str());
     if (ours) {
       (void)p.shell->DeleteTree(folder, false);

@@ -48,19 +48,40 @@ int RegWriteString(platform::Registry& registry, platform::Hive hive, std::strin
 // registry cannot tell.
 std::string ProgramFilesDir(platform::Registry& registry, platform::Shell& shell);
 
-// Terminates every process other than this one whose executable name
-// begins with `prefix` (letter case significant), pausing `pause` after
-// each termination so that the process can let go of its files. Returns 2
-// when no process matched, else 1 when the last termination succeeded and
-// 0 when it failed. Blocks one second per terminated process by default.
-int StopProcessesByPrefix(platform::Processes& processes, std::string_view prefix,
+// Terminates every process of the current user other than this one whose
+// executable name begins with `prefix` (letter case significant) and whose
+// executable lies inside `folder`, pausing `pause` after each termination
+// so that the process can let go of its files. An empty prefix or folder
+// stops nothing. Returns 2 when no process matched, else 1 when the last
+// termination succeeded and 0 when it failed. Blocks one second per
+// terminated process by default.
+int StopProcessesByPrefix(platform::Processes& processes, std::string_view prefix, const std::string& folder,
                           const std::function<void()>& pause = {});
+
+// The file that marks a folder as this application's installation under
+// way. The preparation writes it first (it holds the application's name)
+// and the finish removes it last, so that a folder left by a run that was
+// killed is recognised by the next run as its own, emptied and reused.
+inline constexpr const char* kIncompleteMarker = "Setup.incomplete";
+
+// True when `folder` holds an installation of `appName`, finished (its
+// settings record) or under way (its marker). Blocks on file I/O.
+bool HoldsInstallationOf(platform::FileSystem& files, const std::string& folder, const std::string& appName);
+// Writes the marker into `folder`. False when it could not be saved.
+[[nodiscard]] bool WriteIncompleteMarker(platform::FileSystem& files, const std::string& folder,
+                                         const std::string& appName);
+// Removes the marker of `folder`. False when it is still there.
+[[nodiscard]] bool RemoveIncompleteMarker(platform::FileSystem& files, const std::string& folder);
+// True when the installation in `folder` is complete: its settings record
+// and its launcher `launcherFile` are there and no marker is.
+bool InstallationComplete(platform::FileSystem& files, const std::string& folder, const std::string& launcherFile);
 
 // The results of PrepareInstallDir.
 enum class PrepareResult {
   Ok = 0,
   ForeignFiles = 1,  // the folder and its application sub-folder hold someone else's files
   NotCreatable = 2,  // the folder could not be created or made current
+  RegistryUnreadable = 3,  // the folder holds an installation and the registry store cannot be read
 };
 
 // Takes away an installation: stops the client's processes, deletes the

@@ -112,8 +112,11 @@ class CInstallerApp : public net::ReportSession {
   // anything else is left as it is and the installation goes into a
   // sub-folder named after the application. Returns ForeignFiles, having
   // changed nothing, when that sub-folder too holds foreign files, and
-  // NotCreatable when the folder cannot be made (removeOnFailure is then
-  // set, installDir holds the folder). Main thread.
+  // NotCreatable when the folder cannot be made or marked (removeOnFailure
+  // is then set, installDir holds the folder), and RegistryUnreadable,
+  // having changed nothing, when the last FindInstallation could not read
+  // the registry store and the folder is not empty. The folder carries the
+  // incomplete-installation marker from the first write on. Main thread.
   PrepareResult PrepareInstallDir(const std::string& folder);
 
   // stats.step = code, unless the final code is already set.
@@ -203,6 +206,8 @@ class CInstallerApp : public net::ReportSession {
   InstallerDialogPort* dialog_ = nullptr;
   StartupSteps* steps_ = nullptr;
   InstallationActions* actions_ = nullptr;
+  // The last FindInstallation could not read the registry store.
+  bool registryUnreadable_ = false;
 };
 
 // The install folder picked in the folder picker, made to hold the

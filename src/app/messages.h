@@ -19,4 +19,9 @@ inline constexpr uint32_t WM_APP_CLOSE_DIALOG = kAppMessageBase + 23;    // dial
 inline constexpr uint32_t WM_APP_REPORT_DONE = kAppMessageBase + 60;     // main: closing pixel sent
 inline constexpr uint32_t WM_APP_DIALOG_CLOSED = kAppMessageBase + 61;   // main: dialog closed
 
+// The wParam of WM_APP_CLOSE_DIALOG.
+inline constexpr uintptr_t kCloseNow = 0;       // the session has ended: close
+inline constexpr uintptr_t kCloseAskFirst = 1;  // the user's close request: ask, then leave
+inline constexpr uintptr_t kCloseLeave = 2;     // the system's close request (shutdown, hang-up): leave at once
+
 }  // namespace app

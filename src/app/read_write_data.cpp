@@ -53,9 +53,20 @@ DataResult ReadWriteData::WriteData(const std::string& path, const void* data, s
   // Checked before the file is opened, so a write of nothing creates nothing.
   if (size == 0) return DataResult::NoBytes;
 
-  std::unique_ptr<platform::File> file = files_.CreateForWrite(path, nullptr);
+  // Written beside the file and renamed over it once it is complete and
+  // flushed: a kill or a full disk leaves the old file or the new one,
+  // never an emptied or partial one.
+  // A file that a writer holds open is not replaced under it.
+  std::unique_ptr<platform::File> held;
+  if (files_.Exists(path) && !(held = files_.OpenForRead(path, nullptr))) return DataResult::OpenFailed;
+  const std::string temporary = path + kTemporarySuffix;
+  std::unique_ptr<platform::File> file = files_.CreateForWrite(temporary, nullptr);
   if (!file) return DataResult::OpenFailed;
-  if (!file->Write(data, size)) return DataResult::WriteFailed;
+  const bool written = file->Write(data, size) && file->Flush();
+  if (!file->Close() || !written || !files_.MoveOneFile(temporary, path)) {
+    files_.RemoveFile(temporary);
+    return DataResult::WriteFailed;
+  }
   return DataResult::Ok;
 }
 

@@ -22,6 +22,8 @@ enum class DataResult {
 
 class ReadWriteData {
  public:
+  static constexpr const char* kTemporarySuffix = ".new";
+
   // `files` is not owned and must outlive this object.
   explicit ReadWriteData(platform::FileSystem& files) : files_(files) {}
 
@@ -32,8 +34,12 @@ class ReadWriteData {
   // Opens the file shared with readers only. Blocks on file I/O.
   [[nodiscard]] DataResult ReadData(const std::string& path, void* buffer, size_t size, size_t* bytesRead) const;
 
-  // Creates or truncates `path` and writes `size` bytes of `data`.
+  // Replaces `path` with `size` bytes of `data`, atomically: the bytes go
+  // to `path` + kTemporarySuffix, are flushed, and that file is renamed
+  // over `path`. On failure `path` is as it was and the temporary is gone.
   [[nodiscard]] DataResult WriteData(const std::string& path, const void* data, size_t size) const;
+
+  platform::FileSystem& Files() const { return files_; }
 
  private:
   platform::FileSystem& files_;

@@ -30,12 +30,14 @@ bool SettingsRecord::LoadPath(const std::string& path) {
 }
 
 DataResult SettingsRecord::Save() {
+  // A "cfg" that is a link would put the record anywhere.
+  if (data_.Files().IsLink(platform::NativePath(platform::DirectoryOf(kSettingsFile)))) return DataResult::OpenFailed;
   fileBytes_ = record_;
   NibbleSwapRange(fileBytes_);
   return data_.WriteData(platform::NativePath(kSettingsFile), fileBytes_.data(), fileBytes_.size());
 }
 
-void SettingsRecord::ApplyServerReply(std::string_view reply, std::optional<std::string_view> prefix) {
+DataResult SettingsRecord::ApplyServerReply(std::string_view reply, std::optional<std::string_view> prefix) {
   Load();
   StoreText(kCvOffset, kCvWidth, net::GetValue(reply, "~cv="));
   StoreUint32(kCbOffset, static_cast<uint32_t>(net::GetIntValue(reply, "~cb=")));
@@ -52,22 +54,22 @@ void SettingsRecord::ApplyServerReply(std::string_view reply, std::optional<std:
   ClearText(kCleared520Offset);
   ClearText(kCleared536Offset);
   if (prefix) StoreText(kClientPrefixOffset, kClientPrefixWidth, *prefix);
-  Save();
+  return Save();
 }
 
-void SettingsRecord::SetIdentity(std::string_view appName, std::string_view launcherFile,
+DataResult SettingsRecord::SetIdentity(std::string_view appName, std::string_view launcherFile,
                                  std::string_view affiliateSub, std::string_view affiliate) {
   Load();
   StoreText(kAppNameOffset, kAppNameWidth, appName);
   StoreText(kLauncherFileOffset, kLauncherFileWidth, launcherFile);
   StoreText(kAffiliateSubOffset, kAffiliateSubWidth, affiliateSub);
   StoreText(kAffiliateOffset, kAffiliateWidth, affiliate);
-  Save();
+  return Save();
 }
 
-void SettingsRecord::SetUserName(std::string_view name) {
+DataResult SettingsRecord::SetUserName(std::string_view name) {
   StoreText(kUserNameOffset, kUserNameWidth, name);
-  Save();
+  return Save();
 }
 
 std::string SettingsRecord::ClientProgramPath(std::string_view file) const {

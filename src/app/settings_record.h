@@ -30,6 +30,9 @@ inline constexpr const char* kSettingsFile = "cfg\\ovl.cfg";
 
 inline constexpr size_t kSettingsRecordSize = 2040;
 
+// The session's final code when the record cannot be saved.
+inline constexpr int32_t kFinalSettingsRecordSave = 45;
+
 // The range stored with the halves of every byte exchanged, inclusive.
 inline constexpr size_t kSwapFirst = 500;
 inline constexpr size_t kSwapLast = 1037;
@@ -96,22 +99,24 @@ class SettingsRecord {
   bool Load();
   // The same for "cfg\ovl.cfg" inside `folder`.
   bool LoadFrom(const std::string& folder);
-  // Writes the whole record to "cfg\ovl.cfg" of the current directory; the
-  // record in memory stays as it is. Callers may ignore the result: a failed
-  // write leaves the old file or none.
-  DataResult Save();
+  // Replaces "cfg\ovl.cfg" of the current directory with the whole record,
+  // atomically; the record in memory stays as it is. A failed save leaves
+  // the old file (or none) and answers its DataResult.
+  [[nodiscard]] DataResult Save();
 
   // Loads, takes the version fields from the key-value `reply` ("~cv=",
   // "~cb=", "~sn=", "~lrm=", "~rmp="; a missing key gives an empty text or
   // 0), marks the reply as applied, empties the user name and the cleared
   // fields, stores `prefix` as the client prefix when given, and saves.
-  void ApplyServerReply(std::string_view reply, std::optional<std::string_view> prefix);
-  // Loads, stores the four identity texts and saves.
-  void SetIdentity(std::string_view appName, std::string_view launcherFile, std::string_view affiliateSub,
+  // Returns the save's result.
+  [[nodiscard]] DataResult ApplyServerReply(std::string_view reply, std::optional<std::string_view> prefix);
+  // Loads, stores the four identity texts and saves. Returns the save's
+  // result.
+  [[nodiscard]] DataResult SetIdentity(std::string_view appName, std::string_view launcherFile, std::string_view affiliateSub,
                    std::string_view affiliate);
   // Stores the user name and saves, without loading first: the caller holds
-  // a loaded record.
-  void SetUserName(std::string_view name);
+  // a loaded record. Returns the save's result.
+  [[nodiscard]] DataResult SetUserName(std::string_view name);
 
   std::string ReadUserName() const { return ReadText(kUserNameOffset, kUserNameWidth); }
   std::string GetLauncherFile() const { return ReadText(kLauncherFileOffset, kLauncherFileWidth); }

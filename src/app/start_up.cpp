@@ -29,14 +29,14 @@ void CInstallerApp::InitInstance(StartupSteps& steps) {
     steps.RunInstallerDialog();
     return;
   }
-  // A complete installation has its settings file and both movies of the
+  // A complete installation has its settings file, its launcher, no
+  // marker of an installation under way, and both movies of the
   // reinstall/play dialog.
   const std::string folder = installDir.str();
-  const std::string settings = platform::JoinPath(folder, kSettingsFile);
   const std::string message = platform::JoinPath(folder, "qrx\\DlgMsg.qrx");
   const std::string languages = platform::JoinPath(folder, "qrx\\mcLang.qrx");
-  if (platform_.files->Exists(settings) && platform_.files->Exists(message) && platform_.files->Exists(languages) &&
-      steps.EnsureFlashPlayer() == 0) {
+  if (InstallationComplete(*platform_.files, folder, launcherFile.str()) && platform_.files->Exists(message) &&
+      platform_.files->Exists(languages) && steps.EnsureFlashPlayer() == 0) {
     steps.RunReinstallDialog(message);
     return;
   }

@@ -140,10 +140,16 @@ void FinishInstallation(app::CInstallerApp& app, app::InstallerDialogPort& dialo
     FailureTail(app, dialog);
     return;
   }
-  // 3. The identity fields of the settings record; its save is not checked.
+  // 3. The identity fields of the settings record.
   app.SetStep(kStepSettingsRecord);
   app::SettingsRecord record(*p.files);
-  record.SetIdentity(app.appName.str(), app.launcherFile.str(), app.affiliateSub.str(), app.affiliate.str());
+  if (record.SetIdentity(app.appName.str(), app.launcherFile.str(), app.affiliateSub.str(), app.affiliate.str()) !=
+      app::DataResult::Ok) {
+    (void)app.Reports().FinishReport(app::kFinalSettingsRecordSave, true, {app::kSettingsFile});
+    app.Reports().ErrorReport("Settings file saving failed", {net::ReportPair{"File", app::kSettingsFile}});
+    FailureTail(app, dialog);
+    return;
+  }
   // 4. The updater becomes the launcher.
   app.SetStep(kStepRenameUpdater);
   const std::string launcherFile = app.launcherFile.str();
@@ -158,17 +164,19 @@ void FinishInstallation(app::CInstallerApp& app, app::InstallerDialogPort& dialo
   // The shortcuts' targets start as programs, as the programs of the file
   // list do. The uninstaller is optional in a file set; a launcher that
   // cannot be marked is only logged: the installation itself is complete.
-  for (const std::string target : {launcherFile, std::string(kUninstallProgram)}) {
+  for (const std::string& target : {launcherFile, std::string(kUninstallProgram)}) {
     const std::string path = platform::JoinPath(p.files->CurrentDirectory(), target);
     if (p.files->Exists(path) && !p.files->MarkRunnable(path))
       platform::LogLine(p.log, "cannot mark " + path + " as a program: " + p.system->ErrorText(p.system->LastErrorCode()));
   }
-  // 5. The session has succeeded.
+  // 5. The installation is complete: its marker goes last.
+  (void)app::RemoveIncompleteMarker(*p.files, app.installDir.str());
+  // 6. The session has succeeded.
   app.SetStep(kStepLaunch);
   const std::string clientPrefix = record.GetClientPrefix();
   app.SetStep(app::kStepFinished);
   (void)app.Reports().FinishReport(net::kFinalSuccess, false);
-  // 6. The lobby, then the dialog closes.
+  // 7. The lobby, then the dialog closes.
   LaunchClientAfterInstall(*p.processes, app.installDir.str(), clientPrefix);
   dialog.CloseDialogNow();
 }

@@ -30,7 +30,7 @@ bool FindClientWindow(platform::Processes& processes, const std::string& program
   return processes.FindTopLevelWindow(programName);
 }
 
-bool LaunchInstalledClient(app::CInstallerApp& app) {
+PlayResult LaunchInstalledClient(app::CInstallerApp& app) {
   const platform::Platform& p = app.Platform();
   const std::string installDir = app.installDir.str();
   p.files->ChangeCurrentDirectory(installDir);
@@ -41,10 +41,21 @@ bool LaunchInstalledClient(app::CInstallerApp& app) {
   // client is started after all.
   if (FindClientWindow(*p.processes, programName, app.appName.str()) &&
       p.processes->BringTopLevelWindowToFront(programName)) {
-    return true;
+    return PlayResult::Raised;
   }
-  (void)p.processes->RunProgram(installDir, record.GetLauncherFile(), std::nullopt, true, false);
-  return false;
+  const std::string launcher = record.GetLauncherFile();
+  if (launcher.empty() || p.processes->RunProgram(installDir, launcher, std::nullopt, true, false) != 0) {
+    return PlayResult::NotStarted;
+  }
+  return PlayResult::Started;
+}
+
+void PlayOrOfferInstallation(app::CInstallerApp& app) {
+  if (LaunchInstalledClient(app) != PlayResult::NotStarted) return;
+  app.Reports().ErrorReport("The game could not be started, it will be installed again",
+                            {net::ReportPair{"Dir", app.installDir.str()}});
+  app.keepUserName = true;
+  app.StartFreshInstall();
 }
 
 }  // namespace finish

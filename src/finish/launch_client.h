@@ -36,11 +36,23 @@ void LaunchClientAfterInstall(platform::Processes& processes, const std::string&
 // takes no part in the search. Non-blocking.
 bool FindClientWindow(platform::Processes& processes, const std::string& programName, const std::string& appName);
 
+// The outcomes of "Play".
+enum class PlayResult {
+  Raised = 0,      // a running client was brought forward
+  Started = 1,     // the launcher was started
+  NotStarted = 2,  // the launcher could not be started
+};
+
 // "Play": makes installDir current, loads the settings record found there,
 // and brings the window of a running "<prefix>Salon.exe" to the front; when
 // none runs, starts the record's launcher file in installDir, shown, not
-// waited for. Returns true when a running client was brought forward. Main
-// thread; never waits for the started program.
-bool LaunchInstalledClient(app::CInstallerApp& app);
+// waited for. Main thread; never waits for the started program.
+PlayResult LaunchInstalledClient(app::CInstallerApp& app);
+
+// "Play" as the reinstall/play dialog runs it: a launcher that cannot be
+// started is reported in the error box and the installation is offered
+// again (a fresh installer dialog). Main thread; blocks while that dialog
+// runs.
+void PlayOrOfferInstallation(app::CInstallerApp& app);
 
 }  // namespace finish

@@ -1,11 +1,23 @@
 // Entry point of the Linux build of the installer: the Linux platform with
 // the console player, and the application on it.
+#include "app/messages.h"
+#include "app/stamped_parameters.h"
 #include "platform/path.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/session_guard.h"
 #include "ui/application.h"
 
 int main() {
   platform::PosixPlatform posix;
+  platform::InstanceLock instance(app::ReadStampedValue(app::StampedSlot::AName));
+  if (!instance.Held()) {
+    posix.dialogs.ShowMessageBox("Another installer of this game is already running.", "Setup",
+                                 platform::BoxStyle::Plain);
+    return 1;
+  }
+  // A shutdown or a closed terminal ends the session as leaving does.
+  platform::TerminationRequests termination(
+      [&posix] { posix.mainLoop.Post({app::WM_APP_CLOSE_DIALOG, app::kCloseLeave, 0}); });
   // "cfg\Unattended.cfg" next to the program lets the player take every
   // default when there is no terminal to ask.
   const std::string folder = platform::DirectoryOf(posix.system.ExecutablePath());

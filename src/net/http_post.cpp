@@ -154,7 +154,18 @@ PostResult HttpPostForm(const platform::Platform& platform, std::string_view age
 
 PostResult CommunicatePost(const platform::Platform& platform, std::string_view agent, const ServerAddress& address,
                            std::string_view body, std::string& reply, size_t capacity) {
-  return HttpPostForm(platform, agent, address.host, address.directory, address.port, body, reply, capacity);
+  PostTarget target;
+  target.agent = std::string(agent);
+  target.host = address.host;
+  target.directory = address.directory;
+  target.port = address.port;
+  target.secure = IsSecurePort(address.port);
+  if (ServerSilent(address)) target.timeouts = kSilentServerTimeouts;
+  const PostResult result = PostForm(platform, target, body, reply, capacity);
+  if (address.silent) address.silent->store(result == PostResult::NoData);
+  return result;
 }
+
+bool ServerSilent(const ServerAddress& address) { return address.silent && address.silent->load(); }
 
 }  // namespace net

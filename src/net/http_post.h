@@ -92,9 +92,14 @@ void SetLastTransportFailure(std::string text);
                                       std::string_view host, std::string_view directory, int port,
                                       std::string_view body, std::string& reply, size_t capacity);
 
-// HttpPostForm to the configured update server.
+// HttpPostForm to the configured update server. While the server is silent
+// (its last exchange brought nothing back) the exchange has the short
+// kSilentServerTimeouts; the result sets or clears the silence.
 [[nodiscard]] PostResult CommunicatePost(const platform::Platform& platform, std::string_view agent,
                                          const ServerAddress& address, std::string_view body, std::string& reply,
                                          size_t capacity);
+
+// True while `address`'s last exchange brought nothing back.
+bool ServerSilent(const ServerAddress& address);
 
 }  // namespace net

@@ -1,5 +1,6 @@
 #include "net/reports.h"
 
+#include <algorithm>
 #include <system_error>
 #include <thread>
 
@@ -28,7 +29,16 @@ std::string ErrorBoxText(std::string_view detail, std::string_view errorDetail, 
   text += detail;
   for (const ReportPair& line : lines) {
     if (!line.value) continue;
-    text += "\n" + line.name + ": " + *line.value;
+    // Names and addresses come from the server: their control characters
+    // never reach the terminal or the box.
+    std::string value = *line.value;
+    if (line.name != "Cause") {
+      for (char& c : value) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) c = '?';
+      }
+    }
+    text += "\n" + line.name + ": " + value;
   }
   return text;
 }
@@ -133,8 +143,19 @@ void Reports::SendPixel(const std::string& argument, const ReportFields& fields)
   {
     std::lock_guard<std::mutex> lock(session_.ReportLock());
     std::string reply;
-    (void)HttpPostForm(platform_, fields.appName, fields.pixelHost, kPixelDirectory, fields.pixelPort, body, reply,
-                       kPixelReplyCapacity);
+    PostTarget target;
+    target.agent = fields.appName;
+    target.host = fields.pixelHost;
+    target.directory = std::string(kPixelDirectory);
+    target.port = fields.pixelPort;
+    target.secure = IsSecurePort(fields.pixelPort);
+    // The pixel host is often the update server itself: when that server
+    // is silent the pixel gets its short bound too.
+    if (ServerSilent(fields.serverAddress) && fields.serverAddress.host == fields.pixelHost &&
+        fields.serverAddress.port == fields.pixelPort) {
+      target.timeouts = kSilentServerTimeouts;
+    }
+    (void)PostForm(platform_, target, body, reply, kPixelReplyCapacity);
   }
   if (code == static_cast<int32_t>(kPixelSuccess) || code == static_cast<int32_t>(kPixelFailure)) {
     session_.PostReportDone();
@@ -162,26 +183,46 @@ bool Reports::FinishReport(int32_t code, bool withSystemError, const ReportParms
 void Reports::SetWebPixelSender(std::function<void(unsigned code)> sender) { webPixelSender_ = std::move(sender); }
 
 void Reports::StartReportThread(std::function<void()> work) {
-  {
-    std::lock_guard<std::mutex> lock(threadsLock_);
-    ++running_;
-  }
+  std::unique_lock<std::mutex> lock(threadsLock_);
+  ++running_;
   auto run = [this, work = std::move(work)] {
     work();
     std::lock_guard<std::mutex> lock(threadsLock_);
     --running_;
+    finishedThreads_.push_back(std::this_thread::get_id());
     threadsDone_.notify_all();
     // Under the lock: whoever sees the count reach 0 and ends the program
     // finds this thread done with the loop.
     session_.Loop().Wake();
   };
   try {
-    std::thread(run).detach();
+    threads_.emplace_back(run);
   } catch (const std::system_error&) {
     // No thread to be had: send on the calling thread rather than lose the
     // report (the closing pixel completes the quit handshake).
+    lock.unlock();
     run();
+    return;
   }
+  // Threads that have ended are joined as new ones start, so that a long
+  // session does not collect them; they only have their return left.
+  std::vector<std::thread> ended = TakeFinishedThreads();
+  lock.unlock();
+  for (std::thread& thread : ended) thread.join();
+}
+
+std::vector<std::thread> Reports::TakeFinishedThreads() {
+  std::vector<std::thread> ended;
+  for (auto it = threads_.begin(); it != threads_.end();) {
+    if (std::find(finishedThreads_.begin(), finishedThreads_.end(), it->get_id()) != finishedThreads_.end()) {
+      finishedThreads_.erase(std::find(finishedThreads_.begin(), finishedThreads_.end(), it->get_id()));
+      ended.push_back(std::move(*it));
+      it = threads_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return ended;
 }
 
 void Reports::AwaitReportsInLoop() {
@@ -190,8 +231,15 @@ void Reports::AwaitReportsInLoop() {
 }
 
 void Reports::WaitForReports() {
-  std::unique_lock<std::mutex> lock(threadsLock_);
-  threadsDone_.wait(lock, [this] { return running_ == 0; });
+  std::vector<std::thread> ended;
+  {
+    std::unique_lock<std::mutex> lock(threadsLock_);
+    threadsDone_.wait(lock, [this] { return running_ == 0; });
+    ended = std::move(threads_);
+    threads_.clear();
+    finishedThreads_.clear();
+  }
+  for (std::thread& thread : ended) thread.join();
 }
 
 int Reports::PendingReports() const {

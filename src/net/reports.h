@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <thread>
+#include <vector>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -131,14 +133,16 @@ class Reports {
   // thread is bounded by the network time-outs (a web pixel page by its
   // own bound).
   void AwaitReportsInLoop();
-  // Blocks until every report thread has ended. Each is bounded by the
-  // network time-outs.
+  // Blocks until every report thread has ended and has been joined. Each
+  // is bounded by the network time-outs.
   void WaitForReports();
   // Report threads still running.
   int PendingReports() const;
 
  private:
   void StartReportThread(std::function<void()> work);
+  // Moves out the threads whose work has ended. threadsLock_ held.
+  std::vector<std::thread> TakeFinishedThreads();
   void SendPixel(const std::string& argument, const ReportFields& fields);
 
   platform::Platform platform_;
@@ -147,6 +151,8 @@ class Reports {
   mutable std::mutex threadsLock_;
   std::condition_variable threadsDone_;
   int running_ = 0;
+  std::vector<std::thread> threads_;             // started and not yet joined
+  std::vector<std::thread::id> finishedThreads_;  // ended their work, to be joined
   uint64_t statisticsIssued_ = 0;  // tickets of the statistics reports, in order made
   uint64_t statisticsSent_ = 0;    // the ticket whose turn it is
   std::string transportCause_;     // of the exchange that ended the session; threadsLock_

@@ -28,17 +28,15 @@ std::string ReadConfigText(platform::FileSystem& files, const std::string& path)
   return text;
 }
 
-bool IsAbsolute(std::string_view path) {
-  if (!path.empty() && (path.front() == '/' || path.front() == '\\')) return true;
-  return path.size() >= 2 && path[1] == ':';  // a drive letter
-}
-
 // The CA file of the override, taken from the executable's folder when it is
 // relative. An editor's line break at the end of the file is not part of it.
 std::string CaFilePath(std::string_view value, const std::string& exeDir) {
   while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.remove_suffix(1);
   if (value.empty()) return {};
-  if (IsAbsolute(value)) return platform::NativePath(value);
+  if (platform::IsAbsolutePath(value)) return platform::NativePath(value);
+  // A drive that is not absolute here (a system without drives) names no
+  // file of this machine.
+  if (value.size() >= 2 && value[1] == ':') return {};
   return platform::JoinPath(exeDir, value);
 }
 
@@ -47,6 +45,7 @@ std::string CaFilePath(std::string_view value, const std::string& exeDir) {
 ServerAddress LoadServerAddress(const platform::Platform& platform, std::string_view builtInHost,
                                 int32_t builtInPort) {
   ServerAddress address;
+  address.silent = std::make_shared<std::atomic<bool>>(false);
   const std::string exeDir = platform::DirectoryOf(platform.system->ExecutablePath());
   const std::string configPath = platform::JoinPath(exeDir, kUpdaterConfigFile);
 

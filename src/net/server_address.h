@@ -2,7 +2,9 @@
 // goes. Filled once at start-up, read-only afterwards.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,7 +19,16 @@ struct ServerAddress {
   std::string extraValue;
   int32_t port = 0;        // 80 and 8080 are plain HTTP, every other port TLS
   std::string caFile;      // extra CA certificate trusted besides the system store ("~ca=")
+  // Shared by every copy of the address: true while the server's last
+  // exchange brought nothing back (it is down or stalls). Null: not
+  // tracked. Any thread.
+  std::shared_ptr<std::atomic<bool>> silent = nullptr;
 };
+
+// The time-outs of an exchange with a server whose last exchange brought
+// nothing back: a dead server costs the closing report seconds, not the
+// full connect and no-data time-outs again.
+inline constexpr platform::HttpTimeouts kSilentServerTimeouts{10, 10};
 
 // The server override file, relative to the executable's folder.
 inline constexpr std::string_view kUpdaterConfigFile = "cfg\\Updater.cfg";

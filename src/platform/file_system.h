@@ -21,6 +21,9 @@ class File {
   virtual bool Write(const void* data, size_t size) = 0;
   // The file's length in bytes, -1 when it cannot be told.
   virtual int64_t Size() = 0;
+  // Makes what was written durable on the storage device (the system's
+  // flush). Returns false when it could not. Blocks until done.
+  virtual bool Flush() { return true; }
   // Closes the file and tells whether everything written reached it.
   // Later calls do nothing and answer true. Destruction closes a file that
   // is still open, without an answer.
@@ -35,10 +38,15 @@ class FileSystem {
   // message in *error (when given).
   virtual std::unique_ptr<File> OpenForRead(const std::string& path, std::string* error) = 0;
   // Creates or truncates the file for writing, exclusive of other users.
-  // Returns null on failure with the system's message in *error.
+  // A symbolic link in the last place of `path` is never written through:
+  // the open fails. Returns null on failure with the system's message in
+  // *error.
   virtual std::unique_ptr<File> CreateForWrite(const std::string& path, std::string* error) = 0;
   virtual bool Exists(const std::string& path) = 0;
   virtual bool IsDirectory(const std::string& path) = 0;
+  // True when `path` itself is a symbolic link (or, on systems that have
+  // them, another kind of reparse point), whatever it points at.
+  virtual bool IsLink(const std::string& path) = 0;
   // True when `path` is a folder with nothing in it.
   virtual bool IsEmptyDirectory(const std::string& path) = 0;
   // Creates the last level of `path` only. True when it was created.

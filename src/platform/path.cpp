@@ -31,4 +31,15 @@ std::string DirectoryOf(std::string_view path) {
   return std::string(path.substr(0, cut));
 }
 
+// Windows also counts a drive with its root ("C:\..." or "C:/..."); both
+// count a path that starts at a root ("\\server\share" included).
+bool IsAbsolutePath(std::string_view path) {
+#ifdef _WIN32
+  if (path.size() >= 3 && (path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z' && path[1] == ':' &&
+      IsSeparator(path[2]))
+    return true;
+#endif
+  return !path.empty() && IsSeparator(path[0]);
+}
+
 }  // namespace platform

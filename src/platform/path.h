@@ -30,6 +30,10 @@ std::string JoinPath(std::string_view folder, std::string_view relative);
 // when there is none.
 std::string DirectoryOf(std::string_view path);
 
+// True when `path` is absolute on this platform ("/..." on Linux; a drive
+// or a share on Windows).
+bool IsAbsolutePath(std::string_view path);
+
 // True when `path` ends with "\" or "/".
 bool EndsWithSeparator(std::string_view path);
 

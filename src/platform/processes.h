@@ -12,6 +12,7 @@ namespace platform {
 struct ProcessInfo {
   int pid = 0;
   std::string exeName;  // the executable's file name without folder ("QuorixSalon.exe")
+  std::string exePath;  // the executable's full path; empty when it cannot be told
 };
 
 // Results of RunProgram, with the system's numbers.
@@ -29,8 +30,9 @@ inline constexpr int kRunWaitLimitMs = 3600000;
 class Processes {
  public:
   virtual ~Processes() = default;
-  // Every process that can be seen, in no set order. Processes that end
-  // while the list is taken are left out. Non-blocking; empty on failure.
+  // Every process of the current user that can be seen, in no set order
+  // (other users' processes are never listed). Processes that end while
+  // the list is taken are left out. Non-blocking; empty on failure.
   virtual std::vector<ProcessInfo> Snapshot() = 0;
   virtual int CurrentProcessId() = 0;
   // Ends the process at once. `exitCode` is the code it ends with where

@@ -26,7 +26,7 @@ class StartupUi : public app::StartupSteps {
   }
 
   void RunReinstallDialog(const std::string& moviePath) override {
-    DizavoduDlg dialog(app_, [this] { finish::LaunchInstalledClient(app_); });
+    DizavoduDlg dialog(app_, [this] { finish::PlayOrOfferInstallation(app_); });
     dialog.RunReinstallDialog(moviePath);
   }
 

@@ -71,10 +71,10 @@ bool CInstallerDlg::StartSession() {
   if (actionCode != 10) {
     const std::string message =
         "ERROR: Invalid return code from the server on initial post.  ac=" + std::to_string(actionCode);
-    const std::string wholeReply = reply;
-    return FailSession(message, body, &wholeReply, nullptr);
+    return FailSession(message, body, &reply, nullptr);
   }
 
+  const std::string wholeReply = reply;
   movies_ = net::ReadMovieTable(reply);
   std::string mainMovie = movies_.UrlAt(movies_.updaterIndex);
   window_->SetTitle("  " + app_.appName.str());
@@ -91,6 +91,12 @@ bool CInstallerDlg::StartSession() {
       mainMovie = content;
       p.dialogs->ShowMessageBox(mainMovie, app_.appName.str(), platform::BoxStyle::Plain);
     }
+  }
+
+  // Without its movie the installer could never show a question or end.
+  if (mainMovie.empty()) {
+    return FailSession("ERROR: The server's reply on initial post names no installer movie.", body, &wholeReply,
+                       kCommunicationFailed);
   }
 
   std::weak_ptr<bool> alive = alive_;
@@ -181,6 +187,9 @@ void CInstallerDlg::InstallInto(const std::string& folder) {
     case app::PrepareResult::NotCreatable:
       FailInstallFolder("Directory creation failed", folder);
       return;
+    case app::PrepareResult::RegistryUnreadable:
+      FailInstallFolder("The installation registry cannot be read, the folder is kept", folder);
+      return;
   }
 }
 
@@ -237,7 +246,10 @@ void CInstallerDlg::OnMovieCall(const std::string* name, const std::string* parm
   MovieDialog::AnswerMovie("Data", function, parameter);
 }
 
-void CInstallerDlg::OnCloseRequest(bool ask) {
+void CInstallerDlg::OnCloseRequest(uintptr_t kind) {
+  const bool ask = kind == app::kCloseAskFirst;
+  // Leaving, asked or not, ends the session as the user's exit.
+  const bool leave = kind != app::kCloseNow;
   bool yes = true;
   if (ask) {
     if (worker_ && !workerHeld_) {
@@ -254,7 +266,7 @@ void CInstallerDlg::OnCloseRequest(bool ask) {
     }
     return;
   }
-  if (ask) {
+  if (leave) {
     const uint32_t started = app_.stats.tDL.load();
     if (started != 0) app_.stats.tDL = (app_.Platform().system->TickCount() - started) / 1000u;
     app_.stats.userExit = true;
@@ -264,7 +276,7 @@ void CInstallerDlg::OnCloseRequest(bool ask) {
   // A user who leaves during the installation is left with nothing of it:
   // the folder this session prepared goes (a finished installation closes
   // without the question and stays).
-  if (ask && app_.removeOnFailure) app::RemoveInstallation(app_, app_.installDir.str(), app_.appName.str());
+  if (leave && app_.removeOnFailure) app::RemoveInstallation(app_, app_.installDir.str(), app_.appName.str());
   window_->Hide();
   app_.PostToMainThread(app::WM_APP_DIALOG_CLOSED);
 }
@@ -286,7 +298,7 @@ bool CInstallerDlg::OnDialogMessage(const platform::ThreadMessage& message) {
     return true;
   }
   if (message.id == app::WM_APP_CLOSE_DIALOG) {
-    OnCloseRequest(message.wParam != 0);
+    OnCloseRequest(message.wParam);
     return true;
   }
   return false;

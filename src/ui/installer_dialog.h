@@ -42,14 +42,16 @@ class CInstallerDlg : public MovieDialog, public app::InstallerDialogPort {
   void OnMovieCommand(const std::string& command, const std::string& args);
   // A movie call of the worker, relayed unless the user has left.
   void OnMovieCall(const std::string* name, const std::string* parm);
-  // A close request: `ask` shows "Are you sure you want to exit?" first.
-  void OnCloseRequest(bool ask);
+  // A close request of kind app::kCloseNow, kCloseAskFirst (shows "Are you
+  // sure you want to exit?" first) or kCloseLeave (leaves at once; the
+  // session ends as the user's exit, the half-made installation goes).
+  void OnCloseRequest(uintptr_t kind);
 
   // app::InstallerDialogPort
   void AnswerMovie(const std::string& label, const std::string& funcName,
                    const std::optional<std::string>& parm) override;
   void PostCloseDialog(uintptr_t askFirst) override;
-  void CloseDialogNow() override { OnCloseRequest(false); }
+  void CloseDialogNow() override { OnCloseRequest(app::kCloseNow); }
   void EndModal(int result) override { EndModalLoop(result); }
 
   update::CUpdateVersionFiles* Worker() { return worker_.get(); }

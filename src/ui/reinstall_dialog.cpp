@@ -46,14 +46,22 @@ void DizavoduDlg::OnReinstallCommand(const std::string& command, const std::stri
   }
 }
 
+// The dialog ends before the client starts: a launcher that cannot start
+// offers the installation again in a dialog of its own.
 void DizavoduDlg::OnCloseRequest() {
-  if (launchClient_) launchClient_();
   EndModalLoop(1);
+  window_->Hide();
+  if (launchClient_) launchClient_();
 }
 
 bool DizavoduDlg::OnDialogMessage(const platform::ThreadMessage& message) {
   if (message.id == app::WM_APP_CLOSE_DIALOG) {
-    OnCloseRequest();
+    // A shutdown or hang-up ends the dialog without starting the client.
+    if (message.wParam == app::kCloseLeave) {
+      EndModalLoop(1);
+    } else {
+      OnCloseRequest();
+    }
     return true;
   }
   return false;

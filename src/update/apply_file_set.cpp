@@ -109,14 +109,16 @@ void CUpdateVersionFiles::FinishInstalledSet(const std::string& reply) {
   RemoveWorkDirs();
   phaseTimes_.applySeconds += SecondsSince(removeStart);
   app_.SetStep(kStepRefreshRecord);
-  RefreshSettingsRecord(reply);
-  if (Cancelled()) return;
+  if (RefreshSettingsRecord(reply) != 0 || Cancelled()) return;
   app_.SetStep(kStepUserNameLookup);
   std::string userName;
   if (app::RegReadString(*platform_.registry, platform::Hive::CurrentUser, app_.appRegKey.str(),
                          app::kUserNameValue, &userName, kUserNameWidth) == 0) {
     app_.SetStep(kStepUserNameFound);
-    record_.SetUserName(userName);
+    if (record_.SetUserName(userName) != app::DataResult::Ok) {
+      FailSettingsRecord();
+      return;
+    }
   }
   if (Cancelled()) return;
   app_.SetStep(kStepCustomNames);
@@ -132,6 +134,8 @@ void CUpdateVersionFiles::FinishInstalledSet(const std::string& reply) {
 
 int CUpdateVersionFiles::PrepareWorkDir(std::string& path, const char* name) {
   path = platform::JoinPath(installDir_, name);
+  // A link in the work folder's place is taken away, never followed.
+  if (platform_.files->IsLink(path)) (void)platform_.files->RemoveFile(path);
   if (platform_.files->Exists(path)) {
     const int result = platform_.shell->DeleteTree(path, true);
     if (result != 0) {
@@ -162,6 +166,14 @@ int CUpdateVersionFiles::CreateSubDirs(std::string& path, const std::string& rd)
   int result = 0;
   for (const std::string& part : FolderParts(rd)) {
     path = platform::JoinPath(path, part);
+    if (platform_.files->IsLink(path)) {
+      // A link inside the installation may point anywhere: not followed.
+      platform::SetLastErrorCode(0);
+      Reports().FinishReport(kFinalSubDir, false, {path, rd});
+      Reports().ErrorReport("Directory creation failed",
+                            {net::ReportPair{"Dir", path}, net::ReportPair{"SubDir", rd}});
+      return 1;
+    }
     if (platform_.files->IsDirectory(path)) continue;
     if (!platform_.files->MakeDirectory(path)) {
       result = 1;
@@ -186,14 +198,32 @@ bool CUpdateVersionFiles::ExtractedFileUsable(const FileEntry& entry, const std:
 
 // A name or folder of the list that would leave its folder fails the entry
 // before anything is written or deleted.
+// The same holds for every folder of every entry kind, and for names that
+// would land in a work folder.
 bool CUpdateVersionFiles::FailHostilePath(const FileEntry& entry, int32_t finalCode) {
-  if (StaysInside(entry.Fn()) && StaysInside(entry.ArchiveMemberName())) return false;
+  const bool inside = StaysInside(entry.Fn()) && StaysInside(entry.Rd()) && StaysInside(entry.ArchiveMemberName());
+  const bool workFolder = inside && InWorkFolder(platform::JoinPath(entry.Rd(), entry.Fn()));
+  if (inside && !workFolder) return false;
   runResult_ = 1;
   platform_.system->SetLastErrorCode(0);
   Reports().FinishReport(finalCode, false, {entry.Fn(), entry.Rd(), entry.Fs(), entry.Url()});
-  Reports().ErrorReport("File name outside the installation folder refused",
+  Reports().ErrorReport(inside ? "File name of a work folder refused" : "File name outside the installation folder refused",
                         {net::ReportPair{"File", entry.Fn()}, net::ReportPair{"URL", entry.Url()}});
   return true;
+}
+
+// The work folders must still be the folders this run made: one replaced by
+// a link meanwhile would receive the downloads elsewhere.
+bool CUpdateVersionFiles::FailReplacedWorkDir() {
+  for (const std::string* dir : {&updateDir_, &extractDir_}) {
+    if (!platform_.files->IsLink(*dir)) continue;
+    runResult_ = 1;
+    platform::SetLastErrorCode(0);
+    Reports().FinishReport(kFinalWorkDirCreate, false, {*dir});
+    Reports().ErrorReport("Directory creation failed", {net::ReportPair{"Dir", *dir}});
+    return true;
+  }
+  return false;
 }
 
 void CUpdateVersionFiles::FinishEntryFailure(int32_t finalCode, const std::string& path, const FileEntry& entry,
@@ -203,6 +233,7 @@ void CUpdateVersionFiles::FinishEntryFailure(int32_t finalCode, const std::strin
 }
 
 void CUpdateVersionFiles::ApplyEntry(platform::HttpDownloadSession& session, const FileEntry& entry) {
+  if (FailReplacedWorkDir()) return;
   switch (entry.Operation()) {
     case 'X':
       ApplyArchive(session, entry);
@@ -304,8 +335,17 @@ void CUpdateVersionFiles::RemoveWorkDirs() {
 
 // The reply has been cut by the list walk: only the fields before "~fl="
 // (and those of the first record) are seen.
-void CUpdateVersionFiles::RefreshSettingsRecord(const std::string& reply) {
-  record_.ApplyServerReply(reply, app_.clientPrefix.str());
+int CUpdateVersionFiles::RefreshSettingsRecord(const std::string& reply) {
+  if (record_.ApplyServerReply(reply, app_.clientPrefix.str()) == app::DataResult::Ok) return 0;
+  FailSettingsRecord();
+  return runResult_;
+}
+
+// The client relies on its record: a save that fails fails the run.
+void CUpdateVersionFiles::FailSettingsRecord() {
+  runResult_ = 1;
+  Reports().FinishReport(app::kFinalSettingsRecordSave, true, {app::kSettingsFile});
+  Reports().ErrorReport("Settings file saving failed", {net::ReportPair{"File", app::kSettingsFile}});
 }
 
 int CUpdateVersionFiles::RenameClientFiles() {
@@ -319,7 +359,7 @@ int CUpdateVersionFiles::RenameClientFiles() {
     bool clear = !files.Exists(custom) || files.RemoveFile(custom);
     if (!clear) {
       // A running client holds its module: stop it and try once more.
-      const int stopped = app::StopProcessesByPrefix(*platform_.processes, customName);
+      const int stopped = app::StopProcessesByPrefix(*platform_.processes, customName, installDir_);
       if (stopped == 0) {
         Reports().ErrorReport("Terminate Process Failed. rc=0", {net::ReportPair{"Process", customName}});
         continue;

@@ -88,11 +88,17 @@ int CUpdateVersionFiles::DownloadFile(platform::HttpDownloadSession& session, co
   attempt_ = 0;
   int result = 1;
   int32_t code = 0;
+  int stalls = 0;
+  const uint32_t stallMs = static_cast<uint32_t>(config_.timeouts.idleSeconds) * 1000u;
   while (result != 0 && !Cancelled() && attempt_ < kDownloadAttempts) {
     if (attempt_ > 0) ++app_.stats.dlRetryCount;
     if (attempt_ == 1) ++app_.stats.dlRetryFiles;
+    const uint32_t started = platform_.system->TickCount();
     result = DownloadAttempt(session, entry, localPath, &code);
     ++attempt_;
+    // A failed attempt that lasted the no-data time-out is a stall; the
+    // file's remaining attempts are given up once stalls repeat.
+    if (result != 0 && platform_.system->TickCount() - started >= stallMs && ++stalls >= kStallsPerFile) break;
   }
   app_.SetStep(kStepAttemptsOver);
   if (Cancelled()) return result;

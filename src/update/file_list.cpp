@@ -64,19 +64,75 @@ ParsedFileList ParseFileList(std::string& reply) {
   return list;
 }
 
-bool StaysInside(std::string_view path) {
-  if (path.empty()) return true;
-  if (path[0] == '/' || path[0] == '\\') return false;                // absolute or a network share
-  if (path.size() >= 2 && path[1] == ':') return false;               // a drive
-  if (path.find('\0') != std::string_view::npos) return false;
+namespace {
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+// A name that Windows opens as a device whatever its folder or extension
+// ("nul.txt", "COM1.log", "lpt9 .x").
+bool IsDeviceName(std::string_view part) {
+  std::string_view base = part.substr(0, part.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+    if (EqualNoCase(base, device)) return true;
+  }
+  if (base.size() == 4 && base[3] >= '1' && base[3] <= '9') {
+    return EqualNoCase(base.substr(0, 3), "COM") || EqualNoCase(base.substr(0, 3), "LPT");
+  }
+  return false;
+}
+
+// One part between separators that stays where it is named on both
+// systems. Windows trims trailing dots and spaces (".. " is ".."), reads
+// ":" as a drive or a stream, and opens device names anywhere.
+bool PartStaysInside(std::string_view part) {
+  if (part.empty() || part == ".") return true;
+  if (part.back() == '.' || part.back() == ' ') return false;
+  if (part.find(':') != std::string_view::npos) return false;
+  return !IsDeviceName(part);
+}
+
+// Calls `visit` with each part of `path` between "/" and "\" separators.
+template <typename Visit>
+bool AllParts(std::string_view path, Visit visit) {
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = path.find_first_of("/\\", start);
     if (end == std::string_view::npos) end = path.size();
-    if (path.substr(start, end - start) == "..") return false;
+    if (!visit(path.substr(start, end - start))) return false;
     start = end + 1;
   }
   return true;
+}
+
+}  // namespace
+
+bool StaysInside(std::string_view path) {
+  if (path.empty()) return true;
+  // Absolute, a share ("\\server"), a device path ("\\?\", "\\.\").
+  if (path[0] == '/' || path[0] == '\\') return false;
+  for (unsigned char c : path) {
+    if (c < 0x20 || c == 0x7F) return false;  // control characters, the zero byte included
+  }
+  return AllParts(path, PartStaysInside);
+}
+
+bool InWorkFolder(std::string_view path) {
+  bool first = true;
+  bool inside = false;
+  AllParts(path, [&](std::string_view part) {
+    if (part.empty() || part == ".") return true;
+    inside = first && (EqualNoCase(part, "Update") || EqualNoCase(part, "Extract"));
+    first = false;
+    return false;
+  });
+  return inside;
 }
 
 }  // namespace update

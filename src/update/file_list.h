@@ -53,8 +53,16 @@ bool FileListComplete(std::string_view reply);
 ParsedFileList ParseFileList(std::string& reply);
 
 // True when `path` (a name or a folder of a record, "/" or "\" separated)
-// stays inside the folder it is joined to: not absolute, no drive, no ".."
-// part. An empty path stays inside.
+// stays inside the folder it is joined to on Linux and on Windows alike: not
+// absolute, no share or device prefix, no ":" (drive or stream), no control
+// character, no part that is ".." or that ends in a dot or a space (Windows
+// trims those), no device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, any
+// letter case, with or without an extension). An empty path stays inside.
 bool StaysInside(std::string_view path);
+
+// True when the first part of `path` is one of the run's work folders,
+// "Update" or "Extract" (any letter case): a file there would be lost with
+// the work folder or collide with it.
+bool InWorkFolder(std::string_view path);
 
 }  // namespace update

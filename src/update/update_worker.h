@@ -40,6 +40,11 @@ inline constexpr size_t kEndProcessReplyCapacity = 10000;
 inline constexpr size_t kDownloadChunk = 30720;
 // The most attempts a file gets.
 inline constexpr int kDownloadAttempts = 20;
+// Stalls of one file that end its attempts early: a failed attempt that
+// lasted at least the no-data time-out counts as a stall, and the second
+// one fails the file at once, so that a stalling host costs two time-outs
+// instead of twenty. Other failures keep every attempt.
+inline constexpr int kStallsPerFile = 2;
 
 // Step codes of the update engine.
 enum Step : int32_t {
@@ -166,13 +171,16 @@ class CUpdateVersionFiles {
   void ApplyRun(platform::HttpDownloadSession& session, const FileEntry& entry);
   void ApplyDelete(const FileEntry& entry);
   void FetchIntoStaging(platform::HttpDownloadSession& session, const FileEntry& entry, const std::string& path);
+  bool FailReplacedWorkDir();
   bool FailHostilePath(const FileEntry& entry, int32_t finalCode);
   void FinishEntryFailure(int32_t finalCode, const std::string& path, const FileEntry& entry, const char* detail,
                           const net::ReportPairs& pairs);
   void FinishInstalledSet(const std::string& reply);
   int CopyUpdateTree();
   void RemoveWorkDirs();
-  void RefreshSettingsRecord(const std::string& reply);
+  // Returns 0, or runResult_ after FailSettingsRecord.
+  int RefreshSettingsRecord(const std::string& reply);
+  void FailSettingsRecord();
   int RenameClientFiles();
   int CommunicateEndProcess();
 

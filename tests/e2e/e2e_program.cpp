@@ -5,7 +5,11 @@
 #include <cstdlib>
 #include <cstdio>
 
+#include "app/messages.h"
+#include "app/stamped_parameters.h"
+#include "kill_points.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/session_guard.h"
 #include "support/scripted_player.h"
 #include "ui/application.h"
 
@@ -15,6 +19,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   platform::PosixPlatform posix;
+  platform::InstanceLock instance(app::ReadStampedValue(app::StampedSlot::AName));
+  if (!instance.Held()) {
+    std::fprintf(stderr, "Another installer of this game is already running.\n");
+    return 1;
+  }
+  platform::TerminationRequests termination(
+      [&posix] { posix.mainLoop.Post({app::WM_APP_CLOSE_DIALOG, app::kCloseLeave, 0}); });
   posix.movies = platform::LoadScriptedMovieHost(argv[1], argv[2], posix.mainLoop);
   if (!posix.movies) {
     std::fprintf(stderr, "websetup_e2e: cannot read the script %s\n", argv[1]);
@@ -23,5 +34,8 @@ int main(int argc, char** argv) {
   app::BuiltInEndpoints endpoints = app::BuiltInEndpoints::FromBuild();
   endpoints.secureHost = "localhost";
   endpoints.securePort = std::atoi(argv[3]);
-  return ui::RunApplication(posix.View(), endpoints);
+  e2e::KillingServices killing;
+  platform::Platform view = posix.View();
+  killing.InstallInto(view);
+  return ui::RunApplication(view, endpoints);
 }

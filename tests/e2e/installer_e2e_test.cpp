@@ -7,10 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
 
+#include "app/install_location.h"
 #include "app/settings_record.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/processes_posix.h"
@@ -62,7 +64,7 @@ class InstallerMachine {
   const std::string& DownloadFolder() const { return download_; }
   const std::string& Home() const { return home_; }
 
-  RunResult Run(const std::string& script, int timeoutSeconds = 60) {
+  RunResult Run(const std::string& script, int timeoutSeconds = 60, const std::vector<std::string>& extraEnv = {}) {
     const std::string scriptPath = root_ / ("script" + std::to_string(++runs_) + ".txt");
     const std::string recordPath = root_ / ("record" + std::to_string(runs_) + ".txt");
     const std::string outPath = root_ / ("out" + std::to_string(runs_) + ".txt");
@@ -78,6 +80,7 @@ class InstallerMachine {
                                     "PATH=/usr/bin:/bin",
                                     "no_proxy=localhost,127.0.0.1",
                                     "WEBSETUP_SAMPLE_LOG=" + (root_ / "sample.log")};
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     std::vector<char*> argv, envp;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -92,12 +95,14 @@ class InstallerMachine {
     posix_spawn_file_actions_addchdir_np(&actions, download_.c_str());
     pid_t pid = -1;
     const auto start = std::chrono::steady_clock::now();
+    runningPid_ = 0;
     RunResult result;
     if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
       ADD_FAILURE() << "cannot start " << program;
       return result;
     }
     posix_spawn_file_actions_destroy(&actions);
+    runningPid_ = pid;
     int status = 0;
     for (;;) {
       if (waitpid(pid, &status, WNOHANG) == pid) break;
@@ -120,6 +125,8 @@ class InstallerMachine {
   }
 
   std::string SampleLog() const { return ReadFile(root_ / "sample.log"); }
+  // The process of the run under way (0 before it started).
+  int RunningPid() const { return runningPid_.load(); }
 
  private:
   const RefServer& server_;
@@ -127,6 +134,7 @@ class InstallerMachine {
   std::string home_;
   std::string download_;
   int runs_ = 0;
+  std::atomic<int> runningPid_{0};
 };
 
 RefServerOptions SampleClient() {
@@ -259,7 +267,7 @@ TEST(InstallerEndToEnd, SecondRunWithARunningClientAndReinstall) {
     fs::current_path(dir);
     app::SettingsRecord record(files);
     record.Load();
-    record.SetUserName("ann_the_brave");
+    ASSERT_EQ(app::DataResult::Ok, record.SetUserName("ann_the_brave"));
     fs::current_path("/");
   }
   fs::remove(dir + "/launcher-started.txt");
@@ -432,3 +440,109 @@ on InstallDir: Install )") + chosen + "\non SetLA: AcceptLA\n");
 }
 
 }  // namespace
+
+namespace {
+
+// Every entry of `folder`, recursively, as paths relative to it; the marks
+// that the started client leaves in its own time are not the installer's.
+std::vector<std::string> TreeOf(const std::string& folder) {
+  std::vector<std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    const std::string name = fs::relative(entry.path(), folder).string();
+    if (name != "salon-started.txt" && name != "launcher-started.txt") entries.push_back(name);
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+// The tree an undisturbed installation leaves.
+const std::vector<std::string>& ReferenceTree() {
+  static const std::vector<std::string> tree = [] {
+    RefServer server(SampleClient());
+    InstallerMachine machine(server);
+    EXPECT_EQ(machine.Run(kInstallScript).exitCode, 0);
+    return TreeOf(machine.InstallDir());
+  }();
+  return tree;
+}
+
+}  // namespace
+
+// A run stopped dead at one step of an installation, then run again: the
+// second run ends in one complete installation in the chosen folder, with
+// nothing of the first run left over and exactly the tree an undisturbed
+// installation leaves; the run after it finds the installation complete.
+class KilledInstallationTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(KilledInstallationTest, RerunInstallsCleanly) {
+  const std::vector<std::string>& reference = ReferenceTree();
+  RefServer server(SampleClient());
+  InstallerMachine machine(server);
+  const RunResult killed = machine.Run(kInstallScript, 60, {std::string("WEBSETUP_TEST_KILL_AT=") + GetParam()});
+  ASSERT_EQ(killed.exitCode, 128 + SIGKILL) << "the kill point was not reached\n" << killed.err;
+  EXPECT_TRUE(fs::exists(machine.InstallDir() + "/" + app::kIncompleteMarker));
+
+  const RunResult rerun = machine.Run(kInstallScript);
+  EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
+  std::string lastFinish;
+  for (const auto& r : server.Requests()) {
+    if (r.Field("txt") == "FINISH") lastFinish = r.Field("ier");
+  }
+  EXPECT_EQ(lastFinish, "100") << rerun.err;
+  EXPECT_EQ(TreeOf(machine.InstallDir()), reference);
+  const std::string machineHive = ReadFile(machine.Home() + "/.local/share/websetup/registry-machine");
+  EXPECT_NE(machineHive.find("AppDirectory=" + machine.InstallDir() + "\n"), std::string::npos) << machineHive;
+
+  const RunResult play = machine.Run("on load DlgMsg.qrx: Ready 400~240\non Msg=ReInstall~Quorix~Play: Play\n");
+  EXPECT_EQ(Lines(play, "movie ").size(), 1u) << ::testing::PrintToString(play.record);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, KilledInstallationTest,
+                         ::testing::Values("download", "staging", "program", "move", "record", "registration",
+                                           "shortcuts", "rename"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+// A shutdown or a closed terminal (SIGTERM, SIGHUP) during the downloads
+// ends the session as leaving does: its final code, the closing report,
+// and no half-made installation.
+TEST(InstallerEndToEnd, TerminationDuringTheDownloadsEndsTheSession) {
+  RefServer server(SampleClient());
+  InstallerMachine machine(server);
+  const RunResult run =
+      machine.Run(kInstallScript, 60, {"WEBSETUP_TEST_KILL_AT=download", "WEBSETUP_TEST_SIGNAL=TERM"});
+  EXPECT_EQ(run.exitCode, 50) << run.err;
+  EXPECT_EQ(Finish(server.Requests()).first, "50");
+  EXPECT_EQ(Count(server.Requests(), "/servlet/PixelServlet", "ac", "21"), 1);
+  EXPECT_FALSE(fs::exists(machine.InstallDir()));
+}
+
+// A second installer of the same application while one runs says so and
+// leaves the first one's work alone.
+TEST(InstallerEndToEnd, SecondInstallerAtOnceIsRefused) {
+  RefServer server(SampleClient());
+  InstallerMachine machine(server);
+  // The first installer stops itself at its first download, holding its lock.
+  RunResult first;
+  std::thread firstRun(
+      [&] { first = machine.Run(kInstallScript, 60, {"WEBSETUP_TEST_KILL_AT=download", "WEBSETUP_TEST_SIGNAL=STOP"}); });
+  int pid = 0;
+  for (int i = 0; i < 1500 && pid == 0; ++i) {
+    const int started = machine.RunningPid();
+    if (started != 0 && ReadFile("/proc/" + std::to_string(started) + "/stat").find(") T ") != std::string::npos) {
+      pid = started;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (pid == 0) {
+    firstRun.join();
+    FAIL() << "the first installer never reached its first download";
+  }
+  const RunResult second = machine.Run(kInstallScript);
+  kill(pid, SIGCONT);
+  firstRun.join();
+  EXPECT_EQ(second.exitCode, 1) << second.err;
+  EXPECT_NE(second.err.find("already running"), std::string::npos) << second.err;
+  EXPECT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_TRUE(fs::exists(machine.InstallDir() + "/Quorix.exe"));
+  EXPECT_FALSE(fs::exists(machine.InstallDir() + "/Quorix"));
+}

@@ -175,9 +175,9 @@ class FakeProcesses : public platform::Processes {
   int currentPid = 1000;
   int runResult = 0;
 
-  void Add(int pid, const std::string& exeName, bool hasWindow = false) {
+  void Add(int pid, const std::string& exeName, bool hasWindow = false, const std::string& exePath = {}) {
     std::lock_guard<std::mutex> lock(mutex_);
-    table_.push_back({pid, exeName});
+    table_.push_back({pid, exeName, exePath});
     if (hasWindow) withWindow_.insert(pid);
   }
 

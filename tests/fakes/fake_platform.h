@@ -2,6 +2,7 @@
 // the answers a test sets and records what it was asked.
 #pragma once
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <system_error>
@@ -20,6 +21,9 @@ class FakeSystem : public platform::System {
   platform::ScreenSize screen{1024, 768};
   std::string computerName = "TESTPC";
   uint32_t tickCount = 100000;
+  // Milliseconds that pass with every reading of the tick count (a clock
+  // that runs while the code under test waits). Set before the run.
+  uint32_t tickStep = 0;
   uint64_t fileTime = 133000000000000000ULL;
   platform::LocalTime localTime{2026, 12, 8, 9, 5, 7, 42};
   std::string executablePath = "/opt/websetup/websetup";
@@ -28,7 +32,7 @@ class FakeSystem : public platform::System {
   platform::OsVersion GetOsVersion() override { return osVersion; }
   platform::ScreenSize GetScreenSize() override { return screen; }
   std::string ComputerName() override { return computerName; }
-  uint32_t TickCount() override { return tickCount; }
+  uint32_t TickCount() override { return ticks_.fetch_add(tickStep) + tickCount; }
   uint64_t SystemTimeAsFileTime() override { return fileTime; }
   platform::LocalTime GetLocalTime() override { return localTime; }
   std::string ExecutablePath() override { return executablePath; }
@@ -39,6 +43,9 @@ class FakeSystem : public platform::System {
   int LastErrorCode() override { return errno; }
   void SetLastErrorCode(int code) override { errno = code; }
   std::string ErrorText(int code) override { return std::generic_category().message(code) + "\r\n"; }
+
+ private:
+  std::atomic<uint32_t> ticks_{0};
 };
 
 class FakeDialogs : public platform::Dialogs {

@@ -278,6 +278,7 @@ TEST(ConsoleProgressLineTest, FieldsOfTheProgressText) {
       {"c", "1~2~3~1.7~-0.2", "c  001b/002b  3.0 KB/s  file 100%  [--------------------]   0%"},
       {"d", "", "d  0/0  0.0 KB/s  file   0%  [--------------------]   0%"},
       {"e", "1~2~x~nan~0.05", "e  001b/002b  0.0 KB/s  file   0%  [#-------------------]   5%"},
+      {"f", "1~2~0~8e8~inf", "f  001b/002b  0.0 KB/s  file 100%  [####################] 100%"},
   };
   for (const Row& row : rows)
     EXPECT_EQ(row.expected, platform::FormatProgressLine(row.fileName, row.progress)) << "progress " << row.progress;

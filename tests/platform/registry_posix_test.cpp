@@ -153,7 +153,7 @@ TEST_F(RegistryPosixTest, ProgramFilesFolderIsTheDataHomeUnlessStored) {
   EXPECT_EQ("/opt", Read(Hive::LocalMachine, key, "ProgramFilesDir", &code));
 }
 
-TEST_F(RegistryPosixTest, DamagedStoreIsReportedAndNeverOverwritten) {
+TEST_F(RegistryPosixTest, DamagedStoreIsReadFromItsGoodCopyElseReportedAndNeverOverwritten) {
   struct Row {
     const char* name;
     std::string (*damage)(const std::string&);
@@ -177,8 +177,20 @@ TEST_F(RegistryPosixTest, DamagedStoreIsReportedAndNeverOverwritten) {
     const std::string damaged = row.damage(ReadFile(path));
     WriteFile(path, damaged);
 
-    testing::internal::CaptureStderr();
+    // The last good copy answers, and the next write repairs the file.
     int code = -1;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ("/home/u/Quorix", Read(Hive::LocalMachine, kAppKey, "AppDirectory", &code));
+    EXPECT_EQ(kRegistryOk, code);
+    EXPECT_EQ(kRegistryOk, registry_.WriteString(Hive::LocalMachine, kAppKey, "UserName", "ann"));
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("last good copy"));
+    EXPECT_EQ("Quorix", Read(Hive::LocalMachine, kUninstallKey, "DisplayName", &code));
+    EXPECT_EQ(ReadFile(path), ReadFile(path + ".good"));
+
+    // Both damaged: nothing answers and nothing is overwritten.
+    WriteFile(path, damaged);
+    WriteFile(path + ".good", damaged);
+    testing::internal::CaptureStderr();
     Read(Hive::LocalMachine, kAppKey, "AppDirectory", &code);
     EXPECT_EQ(EBADMSG, code);
     EXPECT_EQ(EBADMSG, registry_.WriteString(Hive::LocalMachine, kAppKey, "UserName", "x"));

@@ -281,6 +281,8 @@ TEST_F(ScriptedPlayerTest, PlayerVersionAndMissingPlayer) {
       {"player installed later, now there", "nocontrol\nversion-after " + marker + " 0x90000\n", true, true, 0x90000},
       {"old player updated", "version 0x60000\nversion-after " + marker + " 0xA0000\n", true, true, 0xA0000},
       {"old player not updated", "version 0x60000\nversion-after " + marker + " 0xA0000\n", false, true, 0x60000},
+      {"file name too long to look up", "nocontrol\nversion-after " + std::string(300, 'n') + " 0x90000\n", false,
+       false, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

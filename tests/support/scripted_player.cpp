@@ -229,15 +229,15 @@ bool ScriptedMovieHost::ParseLine(const std::string& line) {
   return true;
 }
 
-bool ScriptedMovieHost::ControlsAvailable() const {
-  if (!noControl_) return true;
-  return versionAfter_ && std::filesystem::exists(versionAfterFile_);
+// A name the system cannot look up (too long, say) names no file.
+bool ScriptedMovieHost::VersionFileExists() const {
+  std::error_code error;
+  return versionAfter_ && std::filesystem::exists(versionAfterFile_, error);
 }
 
-int32_t ScriptedMovieHost::CurrentVersion() const {
-  if (versionAfter_ && std::filesystem::exists(versionAfterFile_)) return *versionAfter_;
-  return version_;
-}
+bool ScriptedMovieHost::ControlsAvailable() const { return !noControl_ || VersionFileExists(); }
+
+int32_t ScriptedMovieHost::CurrentVersion() const { return VersionFileExists() ? *versionAfter_ : version_; }
 
 std::unique_ptr<MovieControl> ScriptedMovieHost::CreateControl(DialogWindow&, int controlId, bool visible,
                                                                MovieCommandSink sink) {

@@ -97,6 +97,7 @@ class ScriptedMovieHost : public MovieHost {
 
  private:
   void Parse(const std::string& script);
+  bool VersionFileExists() const;
   bool ParseLine(const std::string& line);
 
   MainLoop& queue_;

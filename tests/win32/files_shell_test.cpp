@@ -2,7 +2,7 @@
 // run under Wine.
 #include <gtest/gtest.h>
 
-#include "platform/system_error.h"
+#include "platform/win32/system_error_win32.h"
 #include "platform/win32/shortcuts_win32.h"
 #include "platform/win32/win32_file_system.h"
 #include "win32/win32_test_folder.h"

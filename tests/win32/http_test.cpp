@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "platform/win32/wininet_http_client.h"
 #include "support/refserver.h"
@@ -117,6 +118,25 @@ TEST_P(WinInetPostTest, AFormPostArrivesWhole) {
 
 INSTANTIATE_TEST_SUITE_P(PlainAndSecure, WinInetPostTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? std::string("Https") : std::string("Http"); });
+
+// Reports are posted on threads of their own while the update exchange
+// posts: each post must read its own reply, never another thread's.
+TEST_F(WinInetTest, PostsOfTwoThreadsEachReadTheirOwnReply) {
+  std::vector<std::string> mismatches[2];
+  auto postMany = [this](const std::string& ac, std::vector<std::string>* mismatch) {
+    for (int i = 0; i < 15; ++i) {
+      auto reply = http_.Post(PostTo(true, "ac=" + ac));
+      const Body body = ReadAll(*reply);
+      if (!body.ok || body.text != "~ac=" + ac) mismatch->push_back(body.text + " / " + reply->FailureText());
+    }
+  };
+  std::thread reports(postMany, "101", &mismatches[0]);
+  postMany("15", &mismatches[1]);
+  reports.join();
+  EXPECT_TRUE(mismatches[0].empty()) << ::testing::PrintToString(mismatches[0]);
+  EXPECT_TRUE(mismatches[1].empty()) << ::testing::PrintToString(mismatches[1]);
+  EXPECT_EQ(server_.Requests().size(), 30u);
+}
 
 TEST_F(WinInetTest, DownloadsOfOneSessionShareTheirConnection) {
   for (const bool secure : {false, true}) {

@@ -223,6 +223,17 @@ std::string FinishCode(const std::vector<testing_support::LoggedRequest>& reques
   return "<none>";
 }
 
+// What the server received of the update exchange, for a failure's message:
+// each request's action code and raw body, and the finish report's fields.
+std::string UpdateExchange(const std::vector<testing_support::LoggedRequest>& requests) {
+  std::string text;
+  for (const auto& r : requests) {
+    if (r.path != "/servlet/UpdateServlet") continue;
+    text += "\n[" + r.Field("ac") + "] port " + std::to_string(r.remotePort) + ": " + r.rawBody;
+  }
+  return text;
+}
+
 std::string RegistryValue(const char* key, const char* name) {
   std::string value = "<absent>";
   (void)platform::Win32Registry().ReadString(Hive::LocalMachine, key, name, &value);
@@ -255,7 +266,7 @@ TEST(WindowsInstallation, AFreshInstallationLeavesFilesRegistryLinksAndReports) 
   const auto requests = server.Requests();
   EXPECT_EQ(Count(requests, "/servlet/PixelServlet", "ac", "20"), 1);
   EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "txt", "FINISH"), 1);
-  EXPECT_EQ(FinishCode(requests), "100");
+  EXPECT_EQ(FinishCode(requests), "100") << UpdateExchange(requests);
   EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "langID", "de"), 1);
 
   // The launcher, started at the end, starts the client with the folder.
@@ -265,13 +276,47 @@ TEST(WindowsInstallation, AFreshInstallationLeavesFilesRegistryLinksAndReports) 
   EXPECT_NE(machine.SampleLog().find("QuorixSalon.exe"), std::string::npos) << machine.SampleLog();
 }
 
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// The second run offers Reinstall or Play: Play starts the launcher again,
+// ReInstall installs again and ends as the first installation did.
+TEST(WindowsInstallation, ASecondRunPlaysOrReinstalls) {
+  RefServer server(SampleClient());
+  ASSERT_TRUE(server.started());
+  WindowsMachine machine(server);
+  ASSERT_EQ(machine.RunScript(kInstallScript).exitCode, 0u);
+  for (int i = 0; i < 200 && Occurrences(machine.SampleLog(), "QuorixSalon.exe") < 1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  // Play would bring a lobby still running forward instead of starting one.
+  WindowsMachine::WaitForTheClientToEnd();
+
+  const ProgramRun play = machine.RunScript("on load DlgMsg.qrx: Ready 400~240\non Msg=ReInstall~Quorix~Play: Play\n");
+  EXPECT_EQ(play.exitCode, 0u) << ::testing::PrintToString(play.boxes);
+  for (int i = 0; i < 200 && Occurrences(machine.SampleLog(), "QuorixSalon.exe") < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_EQ(Occurrences(machine.SampleLog(), "QuorixSalon.exe"), 2u) << machine.SampleLog();
+  WindowsMachine::WaitForTheClientToEnd();
+
+  const ProgramRun reinstall =
+      machine.RunScript(std::string("on load DlgMsg.qrx: Ready 400~240\non Msg: ReInstall\n") + kInstallScript);
+  EXPECT_EQ(reinstall.exitCode, 0u) << ::testing::PrintToString(reinstall.boxes);
+  EXPECT_TRUE(platform::Win32FileSystem().Exists(WindowsMachine::InstallDir() + "\\QuorixSalon.exe"));
+  EXPECT_EQ(Count(server.Requests(), "/servlet/UpdateServlet", "txt", "FINISH"), 2) << UpdateExchange(server.Requests());
+}
+
 TEST(WindowsInstallation, AMissingFileEndsWithItsCodeAndLeavesNothing) {
   RefServer server(SampleClient());
   ASSERT_TRUE(server.started());
   server.Misbehave("404", "/files/client/Salon.exe", 100);
   WindowsMachine machine(server);
   const ProgramRun run = machine.RunScript(kInstallScript);
-  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.exitCode, 23u) << "the program ends with the session's final code";
   ASSERT_FALSE(run.boxes.empty());
   EXPECT_NE(run.boxes[0].find("File Download failed"), std::string::npos) << run.boxes[0];
   EXPECT_EQ(FinishCode(server.Requests()), "23");

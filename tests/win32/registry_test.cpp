@@ -1,7 +1,7 @@
 // The registry of the Windows layer in both hives, run under Wine.
 #include <gtest/gtest.h>
 
-#include "platform/system_error.h"
+#include "platform/win32/system_error_win32.h"
 #include "platform/win32/registry_win32.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // under Wine.
 #include <gtest/gtest.h>
 
-#include "platform/system_error.h"
+#include "platform/win32/system_error_win32.h"
 #include "platform/win32/device_identity_win32.h"
 #include "platform/win32/win32_system.h"
 

@@ -114,6 +114,18 @@ int main(int argc, char** argv) {
 
   const std::optional<app::StampedSlot> slot = stamp::SlotByName(keyName);
   if (!slot) return Refuse(file, "unknown key \"" + keyName + "\" (known keys: " + KnownKeys() + ")");
+  // The application and launcher names become folder, file and process
+  // names: an empty one would make the install folder the data folder
+  // itself, and a separator or a control character would leave it.
+  if (*slot == app::StampedSlot::AName || *slot == app::StampedSlot::EName) {
+    if (value.empty()) return Refuse(file, "the " + keyName + " value may not be empty");
+    for (unsigned char c : value) {
+      if (c == '/' || c == '\\' || c == ':' || c < 0x20 || c == 0x7F) {
+        return Refuse(file, "the " + keyName + " value may not hold path separators, \":\" or control characters");
+      }
+    }
+    if (value == "." || value == "..") return Refuse(file, "the " + keyName + " value may not be \".\" or \"..\"");
+  }
   const size_t capacity = app::SlotLayout(*slot).capacity;
   if (value.size() > capacity) {
     return Refuse(file, "the value has " + std::to_string(value.size()) + " characters, the " + keyName +

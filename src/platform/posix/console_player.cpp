@@ -69,7 +69,7 @@ std::vector<std::string> SplitTilde(const std::string& text) {
 
 int Percent(double fraction) {
   if (!(fraction > 0)) return 0;  // also NaN
-  return std::clamp(static_cast<int>(std::floor(fraction * 100 + 1e-6)), 0, 100);
+  return static_cast<int>(std::min(std::floor(fraction * 100 + 1e-6), 100.0));
 }
 
 enum class MovieKind { Empty, Installer, Reinstall };

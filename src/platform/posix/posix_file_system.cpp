@@ -42,6 +42,8 @@ class PosixFile : public File {
     if (fd_ >= 0) close(fd_);
   }
 
+  bool Flush() override { return fd_ >= 0 && fsync(fd_) == 0; }
+
   bool Close() override {
     if (fd_ < 0) return true;
     const int fd = fd_;
@@ -111,7 +113,7 @@ std::unique_ptr<File> PosixFileSystem::OpenForRead(const std::string& path, std:
 }
 
 std::unique_ptr<File> PosixFileSystem::CreateForWrite(const std::string& path, std::string* error) {
-  return OpenLocked(path, O_WRONLY | O_CREAT, LOCK_EX, true, error);
+  return OpenLocked(path, O_WRONLY | O_CREAT | O_NOFOLLOW, LOCK_EX, true, error);
 }
 
 bool PosixFileSystem::Exists(const std::string& path) {
@@ -122,6 +124,11 @@ bool PosixFileSystem::Exists(const std::string& path) {
 bool PosixFileSystem::IsDirectory(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PosixFileSystem::IsLink(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool PosixFileSystem::IsEmptyDirectory(const std::string& path) {

@@ -15,6 +15,7 @@ class PosixFileSystem : public FileSystem {
   bool IsDirectory(const std::string& path) override;
   // Adds the owner's execute bit (u+x) to the file's mode.
   bool MarkRunnable(const std::string& path) override;
+  bool IsLink(const std::string& path) override;
   bool IsEmptyDirectory(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   bool ChangeCurrentDirectory(const std::string& path) override;

@@ -12,7 +12,7 @@
 #include "platform/posix/console_window.h"
 #include "platform/posix/curl_http_client.h"
 #include "platform/posix/device_identity_posix.h"
-#include "platform/posix/http_browser.h"
+#include "platform/http_browser.h"
 #include "platform/posix/posix_dialogs.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_system.h"

@@ -177,6 +177,11 @@ int Spawn(const std::string& folder, const std::string& program, const std::opti
 }  // namespace
 
 std::optional<std::string> PosixProcesses::ProcessName(int pid) {
+  std::string path;
+  return ProcessName(pid, &path);
+}
+
+std::optional<std::string> PosixProcesses::ProcessName(int pid, std::string* exePath) {
   const std::string procDir = "/proc/" + std::to_string(pid);
   const char state = ProcessState(procDir);
   if (state == 0 || state == 'Z' || state == 'X') return std::nullopt;
@@ -191,10 +196,27 @@ std::optional<std::string> PosixProcesses::ProcessName(int pid) {
       path.resize(path.size() - deleted.size());
     }
     exeName = BaseName(path, "/");
+    *exePath = path;
   }
   if (const auto cmdline = ReadProcFile(procDir + "/cmdline", 4096); cmdline && !cmdline->empty()) {
-    const std::string argv0 = BaseName(cmdline->substr(0, cmdline->find('\0')), "/\\");
-    if (exeName.empty() || (EndsWithExe(argv0) && !EndsWithExe(exeName))) exeName = argv0;
+    const std::string first = cmdline->substr(0, cmdline->find('\0'));
+    const std::string argv0 = BaseName(first, "/\\");
+    if (exeName.empty() || (EndsWithExe(argv0) && !EndsWithExe(exeName))) {
+      exeName = argv0;
+      // The program as started, taken from the process's own folder when
+      // it was started by a relative name.
+      char cwd[PATH_MAX];
+      const ssize_t m = readlink((procDir + "/cwd").c_str(), cwd, sizeof cwd - 1);
+      std::string started;
+      if (!first.empty() && first[0] == '/') {
+        started = first;
+      } else if (m > 0 && first.find('/') != std::string::npos) {
+        started = std::string(cwd, static_cast<size_t>(m)) + "/" + first;
+      }
+      // Resolved, so that ".." or a link cannot make it seem elsewhere.
+      char resolved[PATH_MAX];
+      *exePath = !started.empty() && realpath(started.c_str(), resolved) ? std::string(resolved) : std::string();
+    }
   }
   if (exeName.empty()) {
     auto comm = ReadProcFile(procDir + "/comm", 64);
@@ -214,7 +236,14 @@ std::vector<ProcessInfo> PosixProcesses::Snapshot() {
     char* end = nullptr;
     const long pid = strtol(entry->d_name, &end, 10);
     if (end == entry->d_name || *end != '\0' || pid <= 0) continue;
-    if (auto name = ProcessName(static_cast<int>(pid))) result.push_back({static_cast<int>(pid), std::move(*name)});
+    // Only this user's processes: another user's are none of ours to stop.
+    struct stat st;
+    const std::string procDir = std::string("/proc/") + entry->d_name;
+    if (stat(procDir.c_str(), &st) != 0 || st.st_uid != getuid()) continue;
+    std::string path;
+    if (auto name = ProcessName(static_cast<int>(pid), &path)) {
+      result.push_back({static_cast<int>(pid), std::move(*name), std::move(path)});
+    }
   }
   closedir(proc);
   return result;

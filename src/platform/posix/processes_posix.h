@@ -55,6 +55,9 @@ class PosixProcesses : public Processes {
   // The name Snapshot gives the process `pid`; nothing when the process does
   // not exist (any more) or has ended.
   static std::optional<std::string> ProcessName(int pid);
+  // The same, with the executable's full path in *exePath (empty when it
+  // cannot be told).
+  static std::optional<std::string> ProcessName(int pid, std::string* exePath);
 
  private:
   std::atomic<int> waitLimitMs_{kRunWaitLimitMs};

@@ -205,10 +205,13 @@ bool Parse(const std::string& content, Store* store, std::string* reason) {
   return true;
 }
 
-void ReportDamage(const std::string& path, const std::string& reason) {
-  fprintf(stderr, "websetup: registry store %s is damaged (%s); it is left as it is\n", path.c_str(),
-          reason.c_str());
+void ReportDamage(const std::string& path, const std::string& reason, bool goodCopy) {
+  fprintf(stderr, "websetup: registry store %s is damaged (%s); %s\n", path.c_str(), reason.c_str(),
+          goodCopy ? "its last good copy is used" : "it is left as it is");
 }
+
+// The copy of the hive file as it stood after the last successful save.
+std::string GoodCopyOf(const std::string& path) { return path + ".good"; }
 
 int ReadWholeFile(const std::string& path, std::string* content) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -232,17 +235,23 @@ int ReadWholeFile(const std::string& path, std::string* content) {
 
 // Loads the hive file: 0 with the store (empty when there is no file), the
 // system's code when it cannot be read, EBADMSG when it is damaged.
+// A damaged file is replaced in reading by its last good copy when that
+// copy checks out.
 int LoadStore(const std::string& path, Store* store) {
   std::string content;
   const int error = ReadWholeFile(path, &content);
   if (error == ENOENT) return 0;
   if (error != 0) return error;
   std::string reason;
-  if (!Parse(content, store, &reason)) {
-    ReportDamage(path, reason);
-    return EBADMSG;
-  }
-  return 0;
+  if (Parse(content, store, &reason)) return 0;
+  std::string copy;
+  std::string ignored;
+  *store = Store{};
+  const bool good = ReadWholeFile(GoodCopyOf(path), &copy) == 0 && Parse(copy, store, &ignored);
+  ReportDamage(path, reason, good);
+  if (good) return 0;
+  *store = Store{};
+  return EBADMSG;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -269,14 +278,14 @@ int WriteAll(int fd, const std::string& data) {
   return 0;
 }
 
-// Replaces the hive file with `store`: temporary file, fsync, rename, fsync
-// of the folder. Called with the write lock held, so the temporary name is
+// Replaces `path` with `content`: temporary file, fsync, rename, fsync of
+// the folder. Called with the write lock held, so the temporary name is
 // the writer's alone.
-int SaveStore(const std::string& path, const Store& store) {
+int ReplaceFile(const std::string& path, const std::string& content) {
   const std::string temporary = path + ".new";
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return errno;
-  int result = WriteAll(fd, Serialize(store));
+  int result = WriteAll(fd, content);
   if (result == 0 && fsync(fd) != 0) result = errno;
   if (close(fd) != 0 && result == 0) result = errno;
   if (result == 0 && rename(temporary.c_str(), path.c_str()) != 0) result = errno;
@@ -289,6 +298,15 @@ int SaveStore(const std::string& path, const Store& store) {
   if (fsync(folder) != 0) result = errno;
   close(folder);
   return result;
+}
+
+// Saves the hive file and then its last good copy, each replaced
+// atomically: at any moment at least one of them is whole.
+int SaveStore(const std::string& path, const Store& store) {
+  const std::string content = Serialize(store);
+  const int result = ReplaceFile(path, content);
+  if (result != 0) return result;
+  return ReplaceFile(GoodCopyOf(path), content);
 }
 
 // The exclusive lock of one hive for the length of a read-modify-write.

@@ -11,9 +11,11 @@
 //   [<key>]
 //   <value name>=<value>
 // A file whose header, length, checksum or lines do not check out is
-// damaged: reads answer EBADMSG (never "not found"), writes refuse to
-// replace it, and the reason is written to stderr. A missing file is an
-// empty hive.
+// damaged, and the reason is written to stderr. Every save also writes a
+// last good copy ("<file>.good"); a damaged file is read from that copy
+// (and the next write replaces it with that copy's content and the new
+// value). With both damaged, reads answer EBADMSG (never "not found") and
+// writes refuse to replace the file. A missing file is an empty hive.
 //
 // Writes hold an exclusive flock on "<file>.lock" around the whole
 // read-modify-write, so writers in several threads or processes never lose

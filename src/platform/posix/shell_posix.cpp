@@ -207,7 +207,8 @@ int MoveContents(int fromDir, int toDir, const CopyRoots& roots) {
 
 // Opens both roots (making `to` when missing) and fills `to` from `from`.
 int FillTree(const std::string& from, const std::string& to, FillFolder fill) {
-  const int fromDir = open(from.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // The source is never reached through a link.
+  const int fromDir = open(from.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fromDir < 0) return errno;
   CopyRoots roots;
   if (fstat(fromDir, &roots.from) != 0) {

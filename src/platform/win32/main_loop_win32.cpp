@@ -82,4 +82,17 @@ bool Win32MainLoop::RunUntil(const std::function<bool()>& done, const MessageDis
   }
 }
 
+void Win32MainLoop::WaitUntil(const std::function<bool()>& done) {
+  // The wake event is auto-reset: a Wake between the check and the wait
+  // leaves it set, so the wait returns at once and checks again.
+  for (;;) {
+    if (done()) return;
+    PumpWindowMessages();
+    if (done()) return;
+    MsgWaitForMultipleObjectsEx(1, &wake_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
+}
+
+void Win32MainLoop::Wake() { SetEvent(wake_); }
+
 }  // namespace platform

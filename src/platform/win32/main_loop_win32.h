@@ -32,6 +32,9 @@ class Win32MainLoop : public MainLoop {
   void Quit(int exitCode) override;
   bool QuitRequested() const override;
   int ExitCode() const override;
+  // Pumps window messages (no application message) until `done`.
+  void WaitUntil(const std::function<bool()>& done) override;
+  void Wake() override;
 
  private:
   std::optional<ThreadMessage> Take();

@@ -2,7 +2,10 @@
 
 #include "platform/win32/win32_api.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
+
+#include <vector>
 
 namespace platform {
 
@@ -36,6 +39,24 @@ HWND FindProgramWindow(Processes& processes, const std::string& programName) {
   return nullptr;
 }
 
+// The user a process runs as, as the bytes of its SID; empty when the
+// process cannot be asked (another user's process, a system process).
+std::vector<unsigned char> ProcessUser(HANDLE process) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return {};
+  DWORD size = 0;
+  (void)GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  std::vector<unsigned char> sid;
+  if (size != 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+    const PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+    const auto* bytes = static_cast<const unsigned char*>(user);
+    sid.assign(bytes, bytes + GetLengthSid(user));
+  }
+  CloseHandle(token);
+  return sid;
+}
+
 }  // namespace
 
 std::vector<ProcessInfo> Win32Processes::Snapshot() {
@@ -44,8 +65,20 @@ std::vector<ProcessInfo> Win32Processes::Snapshot() {
   if (snapshot == INVALID_HANDLE_VALUE) return processes;
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
+  const std::vector<unsigned char> self = ProcessUser(GetCurrentProcess());
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    processes.push_back({static_cast<int>(entry.th32ProcessID), entry.szExeFile});
+    // Only the current user's processes are listed: one that cannot be
+    // opened or belongs to someone else is left out.
+    const HANDLE process =
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry.th32ProcessID);
+    if (process == nullptr) continue;
+    char path[MAX_PATH] = {};
+    const bool mine = !self.empty() && ProcessUser(process) == self;
+    const DWORD length = mine ? GetModuleFileNameExA(process, nullptr, path, MAX_PATH) : 0;
+    CloseHandle(process);
+    if (!mine) continue;
+    processes.push_back({static_cast<int>(entry.th32ProcessID), entry.szExeFile,
+                         length > 0 && length < MAX_PATH ? std::string(path, length) : std::string()});
   }
   CloseHandle(snapshot);
   return processes;

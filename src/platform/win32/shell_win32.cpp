@@ -145,7 +145,11 @@ void LeaveTree(const std::string& path) {
 
 std::string Win32Shell::SpecialFolderPath(SpecialFolder folder) {
   char path[MAX_PATH + 1] = {};
-  if (FAILED(SHGetFolderPathA(nullptr, static_cast<int>(folder), nullptr, SHGFP_TYPE_CURRENT, path))) return {};
+  if (FAILED(SHGetFolderPathA(nullptr, static_cast<int>(folder), nullptr, SHGFP_TYPE_CURRENT, path))) {
+    // The program-files folder is always somewhere: where a system left
+    // it, unless the system says otherwise.
+    return folder == SpecialFolder::ProgramFiles ? "C:\\Program Files" : std::string();
+  }
   std::string out = path;
   if (out.size() > 3 && out.back() == '\\') out.pop_back();
   return out;

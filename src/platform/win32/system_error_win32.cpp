@@ -3,7 +3,7 @@
 // codes (12001-12175) are in wininet.dll's own table.
 #include <string>
 
-#include "platform/system_error.h"
+#include "platform/win32/system_error_win32.h"
 #include "platform/win32/win32_api.h"
 
 namespace platform {

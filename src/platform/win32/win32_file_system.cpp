@@ -1,6 +1,6 @@
 #include "platform/win32/win32_file_system.h"
 
-#include "platform/system_error.h"
+#include "platform/win32/system_error_win32.h"
 #include "platform/win32/win32_api.h"
 
 namespace platform {
@@ -44,6 +44,8 @@ class Win32File : public File {
     }
     return true;
   }
+
+  bool Flush() override { return FlushFileBuffers(handle_) != FALSE; }
 
   int64_t Size() override {
     LARGE_INTEGER size{};
@@ -92,6 +94,12 @@ bool Win32FileSystem::Exists(const std::string& path) { return Attributes(path) 
 bool Win32FileSystem::IsDirectory(const std::string& path) {
   const DWORD attributes = Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool Win32FileSystem::IsLink(const std::string& path) {
+  // Symbolic links and junctions are reparse points.
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool Win32FileSystem::IsEmptyDirectory(const std::string& path) {

@@ -17,6 +17,8 @@ class Win32FileSystem : public FileSystem {
   std::unique_ptr<File> CreateForWrite(const std::string& path, std::string* error) override;
   bool Exists(const std::string& path) override;
   bool IsDirectory(const std::string& path) override;
+  // GetFileAttributesA: FILE_ATTRIBUTE_REPARSE_POINT (links, junctions).
+  bool IsLink(const std::string& path) override;
   bool IsEmptyDirectory(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   bool ChangeCurrentDirectory(const std::string& path) override;

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "platform/http_browser.h"
 #include "platform/platform.h"
 #include "platform/win32/device_identity_win32.h"
 #include "platform/win32/main_loop_win32.h"
@@ -31,6 +32,7 @@ struct Win32Platform {
   Win32DeviceIdentitySources identity;
   Win32Shortcuts shortcuts;
   Win32WindowFactory windows;
+  HttpBrowser browser{http};
   // The movie player; set by the program.
   std::unique_ptr<MovieHost> movies;
 
@@ -46,6 +48,7 @@ struct Win32Platform {
     view.identity = &identity;
     view.shortcuts = &shortcuts;
     view.windows = &windows;
+    view.browser = &browser;
     view.movies = movies.get();
     view.mainLoop = &mainLoop;
     return view;

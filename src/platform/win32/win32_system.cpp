@@ -1,4 +1,5 @@
 #include "platform/win32/win32_system.h"
+#include "platform/win32/system_error_win32.h"
 
 #include "platform/win32/win32_api.h"
 
@@ -59,5 +60,11 @@ std::string Win32System::TempFolder() {
 }
 
 void Win32System::LowerCurrentThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE); }
+
+int Win32System::LastErrorCode() { return platform::LastErrorCode(); }
+
+void Win32System::SetLastErrorCode(int code) { platform::SetLastErrorCode(code); }
+
+std::string Win32System::ErrorText(int code) { return SystemErrorText(code); }
 
 }  // namespace platform

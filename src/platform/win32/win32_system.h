@@ -19,6 +19,10 @@ class Win32System : public System {
   // GetTempPathA without its trailing separator.
   std::string TempFolder() override;
   void LowerCurrentThreadPriority() override;
+  int LastErrorCode() override;
+  void SetLastErrorCode(int code) override;
+  // FormatMessageA; WinINet's codes from wininet.dll's message table.
+  std::string ErrorText(int code) override;
 };
 
 }  // namespace platform

@@ -259,7 +259,8 @@ struct Request {
 
 class PostStream : public HttpStream {
  public:
-  PostStream(const HttpPostRequest& request, std::string caFile) : post_(request), caFile_(std::move(caFile)) {}
+  PostStream(const HttpPostRequest& request, std::string caFile, std::mutex& exchange)
+      : post_(request), caFile_(std::move(caFile)), turn_(exchange, std::defer_lock) {}
 
   bool Read(char* buffer, size_t capacity, size_t* received) override {
     *received = 0;
@@ -282,6 +283,7 @@ class PostStream : public HttpStream {
  private:
   void Start() {
     started_ = true;
+    turn_.lock();
     internet_.Reset(InternetOpenA(post_.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet_) {
       failed_ = true;
@@ -290,13 +292,20 @@ class PostStream : public HttpStream {
     }
     SetTimeouts(internet_.get(), post_.timeouts);
     const std::string objectName = EscapeUnsafeBytes(post_.objectName);
-    const std::string headers = post_.contentType.empty() ? "" : "Content-Type: " + post_.contentType;
+    // Each post has a connection of its own, closed after the reply, and
+    // posts take turns. The reports go out on threads of their own while
+    // the update exchange goes on, and WinINet's process-wide pool of
+    // kept-alive connections can hand one connection to two posts at once
+    // (seen under Wine): each then reads the other's reply.
+    std::string headers = "Connection: close";
+    if (!post_.contentType.empty()) headers += "\r\nContent-Type: " + post_.contentType;
     failed_ = !request_.Send(internet_.get(), post_.host, static_cast<INTERNET_PORT>(post_.port), post_.secure,
                              "POST", objectName, headers, post_.body, INTERNET_FLAG_NO_UI, post_.timeouts, caFile_);
   }
 
   const HttpPostRequest post_;
   const std::string caFile_;
+  std::unique_lock<std::mutex> turn_;  // given back once the handles below are closed
   InternetHandle internet_;
   Request request_;
   bool started_ = false;
@@ -407,7 +416,7 @@ class DownloadSession : public HttpDownloadSession {
 }  // namespace
 
 std::unique_ptr<HttpStream> WinInetHttpClient::Post(const HttpPostRequest& request) {
-  return std::make_unique<PostStream>(request, ExtraCaFile());
+  return std::make_unique<PostStream>(request, ExtraCaFile(), postExchange_);
 }
 
 void WinInetHttpClient::SetExtraCaFile(const std::string& path) {

@@ -32,7 +32,8 @@ namespace platform {
 
 class WinInetHttpClient : public HttpClient {
  public:
-  // Never null; the exchange starts on the stream's first Read. Thread-safe.
+  // Never null; the exchange starts on the stream's first Read. Thread-safe:
+  // the posts of all threads take turns, one exchange at a time.
   std::unique_ptr<HttpStream> Post(const HttpPostRequest& request) override;
   // Thread-safe; applies to exchanges posted and sessions opened afterwards.
   void SetExtraCaFile(const std::string& path) override;
@@ -44,6 +45,7 @@ class WinInetHttpClient : public HttpClient {
 
   mutable std::mutex mutex_;
   std::string extraCaFile_;
+  std::mutex postExchange_;  // held by the one post under way
 };
 
 }  // namespace platform

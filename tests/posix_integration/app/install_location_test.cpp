@@ -120,7 +120,7 @@ class InstallLocationTest : public ::testing::Test {
     WriteFile(folder + "/QuorixSalon.exe", "program");
     fs::current_path(folder);
     SettingsRecord record(files);
-    record.SetUserName(userName);
+    ASSERT_EQ(app::DataResult::Ok, record.SetUserName(userName));
     ASSERT_EQ(record.Save(), DataResult::Ok);
     fs::current_path(savedCwd);
     ASSERT_EQ(registry.real_.WriteString(Hive::LocalMachine, "Software\\Quorix", "AppDirectory", folder), 0);
@@ -160,12 +160,61 @@ TEST_F(InstallLocationTest, RegisteredFolderIsTakenAsItStands) {
   EXPECT_EQ(proposal, "");
 }
 
-TEST_F(InstallLocationTest, DamagedRegistryStoreFallsBackToAFreshInstallation) {
-  WriteFile(home / "data/websetup/registry-machine", "garbage that is no store\n");
+TEST_F(InstallLocationTest, DamagedRegistryStoreNeverCostsTheInstallation) {
+  const std::string folder = home / "data/Quorix";
+  Install(folder, "ann");
+  // One changed byte: the last good copy still knows the installation.
+  const std::string store = home / "data/websetup/registry-machine";
+  std::string bytes = ReadFile(store);
+  bytes[bytes.size() - 2] ^= 0x01;
+  WriteFile(store, bytes);
   std::string proposal;
+  EXPECT_FALSE(application.FindInstallation(proposal));
+  EXPECT_EQ(application.installDir.str(), folder);
+
+  // Both copies damaged: a fresh installation is proposed, but the folder
+  // that holds the installation is not emptied.
+  WriteFile(store, "garbage that is no store\n");
+  WriteFile(store + ".good", "garbage that is no store\n");
   EXPECT_TRUE(application.FindInstallation(proposal));
-  EXPECT_EQ(application.installDir.str(), home.path() + "/data/Quorix");
-  EXPECT_EQ(ReadFile(home / "data/websetup/registry-machine"), "garbage that is no store\n");
+  EXPECT_EQ(application.installDir.str(), folder);
+  EXPECT_EQ(application.PrepareInstallDir(folder), PrepareResult::RegistryUnreadable);
+  EXPECT_TRUE(fs::exists(folder + "/QuorixSalon.exe"));
+  EXPECT_FALSE(application.removeOnFailure);
+  EXPECT_EQ(ReadFile(store), "garbage that is no store\n");
+}
+
+// A folder left by a run that was killed carries this application's marker:
+// it is emptied and reused, never nested into. Another application's marker
+// is someone's files.
+TEST_F(InstallLocationTest, HalfMadeInstallationIsEmptiedAndReused) {
+  const std::string folder = home / "data/Quorix";
+  WriteFile(folder + "/" + kIncompleteMarker, "Quorix");
+  WriteFile(folder + "/Update/Salon.exe", "partial");
+  WriteFile(folder + "/Extract/a.bin", "x");
+  EXPECT_EQ(application.PrepareInstallDir(folder), PrepareResult::Ok);
+  EXPECT_EQ(application.installDir.str(), folder);
+  EXPECT_FALSE(fs::exists(folder + "/Update"));
+  EXPECT_FALSE(fs::exists(folder + "/Extract"));
+  EXPECT_FALSE(fs::exists(folder + "/Quorix"));
+
+  const std::string other = home / "Other";
+  WriteFile(other + "/" + kIncompleteMarker, "Plenvarico");
+  EXPECT_EQ(application.PrepareInstallDir(other), PrepareResult::Ok);
+  EXPECT_EQ(application.installDir.str(), other + "/Quorix");
+  EXPECT_EQ(ReadFile(other + "/" + kIncompleteMarker), "Plenvarico");
+}
+
+TEST_F(InstallLocationTest, CompleteOnlyWithRecordAndLauncherAndWithoutMarker) {
+  const std::string folder = home / "data/Quorix";
+  Install(folder, "ann");
+  EXPECT_FALSE(InstallationComplete(files, folder, "Quorix.exe"));
+  WriteFile(folder + "/Quorix.exe", "launcher");
+  EXPECT_TRUE(InstallationComplete(files, folder, "Quorix.exe"));
+  ASSERT_TRUE(WriteIncompleteMarker(files, folder, "Quorix"));
+  EXPECT_FALSE(InstallationComplete(files, folder, "Quorix.exe"));
+  ASSERT_TRUE(RemoveIncompleteMarker(files, folder));
+  EXPECT_TRUE(InstallationComplete(files, folder, "Quorix.exe"));
 }
 
 TEST_F(InstallLocationTest, SomeonesFolderKeepsEveryFile) {
@@ -206,7 +255,8 @@ TEST_F(InstallLocationTest, EarlierInstallationIsEmptiedInPlace) {
   EXPECT_EQ(application.installDir.str(), folder);
   EXPECT_TRUE(fs::is_directory(folder + "/cfg"));
   EXPECT_TRUE(fs::is_empty(folder + "/cfg"));
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+  EXPECT_EQ(ReadFile(folder + "/" + kIncompleteMarker), "Quorix");
 }
 
 TEST_F(InstallLocationTest, NewAndEmptyFoldersAreUsedDirectly) {
@@ -248,8 +298,11 @@ TEST_F(InstallLocationTest, RemovalTakesEverythingAwayInOrderAndKeepsTheUserName
   const std::string folder = home / "data/Quorix";
   Install(folder, "ann");
   WriteFile(home / "data/applications/other.desktop", "x");
-  processes.Add(4001, "QuorixSalon.exe");
-  processes.Add(4002, "quorix.exe");
+  processes.Add(4001, "QuorixSalon.exe", false, folder + "/QuorixSalon.exe");
+  processes.Add(4002, "quorix.exe", false, folder + "/quorix.exe");
+  // A second installer saved beside the downloads is not the client's.
+  processes.Add(4003, "QuorixSetup.exe", false, home / "Downloads/QuorixSetup.exe");
+  processes.Add(4004, "QuorixSalon.exe", false, folder + "-old/QuorixSalon.exe");
   application.installDir = folder;
   application.keepUserName = true;
 
@@ -327,7 +380,8 @@ TEST(StopProcessesTest, StopsRealProcessesByCaseSensitivePrefix) {
   ASSERT_TRUE(running(names[0]) && running(names[1]) && running(names[2]));
 
   int pauses = 0;
-  EXPECT_EQ(StopProcessesByPrefix(processes, prefix, [&] { ++pauses; }), 1);
+  EXPECT_EQ(StopProcessesByPrefix(processes, prefix, dir.path() + "/elsewhere", [&] { ++pauses; }), 2);
+  EXPECT_EQ(StopProcessesByPrefix(processes, prefix, dir.path(), [&] { ++pauses; }), 1);
   EXPECT_EQ(pauses, 2);
   for (int i = 0; i < 200 && (running(names[0]) || running(names[1])); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -336,15 +390,26 @@ TEST(StopProcessesTest, StopsRealProcessesByCaseSensitivePrefix) {
   EXPECT_FALSE(running(names[1]));
   EXPECT_TRUE(running(names[2]));
 
-  EXPECT_EQ(StopProcessesByPrefix(processes, prefix + "Nothing", [] {}), 2);
-  EXPECT_EQ(StopProcessesByPrefix(processes, "qx" + std::to_string(getpid()), [] {}), 1);
+  EXPECT_EQ(StopProcessesByPrefix(processes, prefix + "Nothing", dir.path(), [] {}), 2);
+  EXPECT_EQ(StopProcessesByPrefix(processes, "qx" + std::to_string(getpid()), dir.path(), [] {}), 1);
+}
+
+// An empty name or folder stops nothing: every process would match.
+TEST(StopProcessesTest, EmptyNameOrFolderStopsNothing) {
+  fakes::FakeProcesses processes;
+  processes.Add(10, "QuorixSalon.exe", false, "/home/ann/Quorix/QuorixSalon.exe");
+  processes.Add(11, "bash", false, "/usr/bin/bash");
+  EXPECT_EQ(StopProcessesByPrefix(processes, "", "/home/ann/Quorix", [] {}), 2);
+  EXPECT_EQ(StopProcessesByPrefix(processes, "", "/", [] {}), 2);
+  EXPECT_EQ(StopProcessesByPrefix(processes, "Quorix", "", [] {}), 2);
+  EXPECT_TRUE(processes.Kills().empty());
 }
 
 TEST(StopProcessesTest, NeverStopsTheCaller) {
   fakes::FakeProcesses processes;
   processes.currentPid = 500;
-  processes.Add(500, "QuorixSetup.exe");
-  EXPECT_EQ(StopProcessesByPrefix(processes, "Quorix", [] {}), 2);
+  processes.Add(500, "QuorixSetup.exe", false, "/opt/QuorixSetup.exe");
+  EXPECT_EQ(StopProcessesByPrefix(processes, "Quorix", "/", [] {}), 2);
   EXPECT_TRUE(processes.Kills().empty());
 }
 

@@ -91,19 +91,35 @@ TEST_F(ReadWriteDataTest, WriteCreatesAndTruncates) {
   EXPECT_EQ(data.ReadData(dir.path(), buffer, sizeof buffer, nullptr), DataResult::ReadFailed);
 }
 
-TEST_F(ReadWriteDataTest, WriterAndReadersExcludeEachOther) {
+TEST_F(ReadWriteDataTest, ReplaceIsAtomicAndAWriterExcludesOthers) {
   WriteFile(dir / "f", "content");
   char buffer[16] = {};
   {
+    // A reader keeps the file it opened; the new content replaces it whole.
     std::unique_ptr<platform::File> reader = files.OpenForRead(dir / "f", nullptr);
     ASSERT_TRUE(reader);
-    EXPECT_EQ(data.WriteData(dir / "f", "new", 3), DataResult::OpenFailed);
-    EXPECT_EQ(data.ReadData(dir / "f", buffer, sizeof buffer, nullptr), DataResult::Ok);  // readers share
-    EXPECT_EQ(ReadFile(dir / "f"), "content");
+    EXPECT_EQ(data.WriteData(dir / "f", "new", 3), DataResult::Ok);
+    size_t got = 0;
+    ASSERT_TRUE(reader->Read(buffer, sizeof buffer, &got));
+    EXPECT_EQ(std::string(buffer, got), "content");
+    EXPECT_EQ(ReadFile(dir / "f"), "new");
   }
   std::unique_ptr<platform::File> writer = files.CreateForWrite(dir / "f", nullptr);
   ASSERT_TRUE(writer);
   EXPECT_EQ(data.ReadData(dir / "f", buffer, sizeof buffer, nullptr), DataResult::OpenFailed);
+  EXPECT_EQ(data.WriteData(dir / "f", "other", 5), DataResult::OpenFailed);
+  EXPECT_FALSE(std::filesystem::exists(dir / ("f" + std::string(ReadWriteData::kTemporarySuffix))));
+}
+
+// A save that cannot complete leaves the old file as it was; a link planted
+// where the temporary goes is not written through.
+TEST_F(ReadWriteDataTest, FailedReplaceKeepsTheOldFile) {
+  WriteFile(dir / "f", "content");
+  WriteFile(dir / "target", "outside");
+  std::filesystem::create_symlink(dir / "target", dir / ("f" + std::string(ReadWriteData::kTemporarySuffix)));
+  EXPECT_NE(data.WriteData(dir / "f", "new", 3), DataResult::Ok);
+  EXPECT_EQ(ReadFile(dir / "f"), "content");
+  EXPECT_EQ(ReadFile(dir / "target"), "outside");
 }
 
 // Files that hand out two bytes per read and fail on request: the paths a

@@ -143,7 +143,7 @@ TEST_F(SettingsRecordTest, SaveAndLoadKeepEveryByte) {
 
 TEST_F(SettingsRecordTest, UserNameIsStoredExchanged) {
   SettingsRecord record(files);
-  record.SetUserName("\x41\x62");
+  ASSERT_EQ(app::DataResult::Ok, record.SetUserName("\x41\x62"));
   const std::string image = ReadFile(FilePath());
   ASSERT_EQ(image.size(), kSettingsRecordSize);
   EXPECT_EQ(image.substr(836, 3), "\x14\x26\x00"s);
@@ -159,7 +159,7 @@ TEST_F(SettingsRecordTest, ApplyServerReplyFillsVersionFieldsAndKeepsClientData)
   WriteRecord(before);
 
   SettingsRecord record(files);
-  record.ApplyServerReply("~ac=15~cv=1.2.3~cb=4711~sn=SN-42~lrm=1~rmp=0", "Qx"sv);
+  ASSERT_EQ(app::DataResult::Ok, record.ApplyServerReply("~ac=15~cv=1.2.3~cb=4711~sn=SN-42~lrm=1~rmp=0", "Qx"sv));
   const Bytes after = FileRecord();
 
   EXPECT_EQ(TextAt(after, kCvOffset), "1.2.3");
@@ -196,7 +196,7 @@ TEST_F(SettingsRecordTest, ApplyServerReplyWithoutCbAndSnClearsThem) {
   WriteRecord(before);
 
   SettingsRecord record(files);
-  record.ApplyServerReply("~cv=2.0", std::nullopt);
+  ASSERT_EQ(app::DataResult::Ok, record.ApplyServerReply("~cv=2.0", std::nullopt));
   const Bytes after = FileRecord();
   EXPECT_EQ(Uint32At(after, kCbOffset), 0u);
   EXPECT_EQ(TextAt(after, kSnOffset), "");
@@ -211,12 +211,12 @@ TEST_F(SettingsRecordTest, OverlongTextsAreCutLeavingNeighboursIntact) {
   WriteRecord(before);
 
   SettingsRecord record(files);
-  record.ApplyServerReply("~cv=" + std::string(50, 'v') + "~cb=258~sn=" + std::string(60, 's') +
+  ASSERT_EQ(app::DataResult::Ok, record.ApplyServerReply("~cv=" + std::string(50, 'v') + "~cb=258~sn=" + std::string(60, 's') +
                               "~lrm=XYZ~rmp=long",
-                          std::string(40, 'p'));
+                          std::string(40, 'p')));
   const std::string longText(120, 'x');
-  record.SetIdentity(longText, longText, longText, longText);
-  record.SetUserName(std::string(200, 'u'));
+  ASSERT_EQ(app::DataResult::Ok, record.SetIdentity(longText, longText, longText, longText));
+  ASSERT_EQ(app::DataResult::Ok, record.SetUserName(std::string(200, 'u')));
 
   struct Row {
     const char* name;

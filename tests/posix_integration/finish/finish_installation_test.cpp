@@ -136,7 +136,7 @@ class FinishTest : public ::testing::Test {
     WriteFile(installDir + "/Updater.exe", "updater program");
     fs::current_path(installDir);
     app::SettingsRecord record(files);
-    record.ApplyServerReply("~sn=100001~cv=1.0~cb=7", std::string_view("Quorix"));
+    EXPECT_EQ(app::DataResult::Ok, record.ApplyServerReply("~sn=100001~cv=1.0~cb=7", std::string_view("Quorix")));
   }
   ~FinishTest() override {
     application.Reports().WaitForReports();

@@ -63,8 +63,8 @@ class LaunchInstalledClientTest : public ::testing::Test {
     fs::create_directories(installDir + "/cfg");
     fs::current_path(installDir);
     app::SettingsRecord record(files);
-    record.ApplyServerReply("~sn=1", std::string_view("Quorix"));
-    record.SetIdentity("Quorix", "Quorix.exe", "tessmark", "orbelta");
+    EXPECT_EQ(app::DataResult::Ok, record.ApplyServerReply("~sn=1", std::string_view("Quorix")));
+    EXPECT_EQ(app::DataResult::Ok, record.SetIdentity("Quorix", "Quorix.exe", "tessmark", "orbelta"));
     fs::current_path(savedCwd);
   }
   ~LaunchInstalledClientTest() override { fs::current_path(savedCwd); }
@@ -81,7 +81,7 @@ class LaunchInstalledClientTest : public ::testing::Test {
 
 TEST_F(LaunchInstalledClientTest, RunningLobbyIsBroughtForwardAndNothingStarts) {
   processes.Add(42, "QuorixSalon.exe", true);
-  EXPECT_TRUE(LaunchInstalledClient(*application));
+  EXPECT_EQ(LaunchInstalledClient(*application), PlayResult::Raised);
   EXPECT_EQ(processes.Raised(), std::vector<int>{42});
   EXPECT_TRUE(processes.Runs().empty());
   EXPECT_EQ(fs::current_path(), fs::path(installDir));
@@ -109,7 +109,7 @@ TEST_F(LaunchInstalledClientTest, WithoutARunningLobbyWindowTheLauncherStarts) {
     app::CInstallerApp play(p);
     play.appName = "Quorix";
     play.installDir = installDir;
-    EXPECT_FALSE(LaunchInstalledClient(play));
+    EXPECT_EQ(LaunchInstalledClient(play), PlayResult::Started);
     EXPECT_TRUE(table.Raised().empty());
     const auto runs = table.Runs();
     ASSERT_EQ(runs.size(), 1u);

@@ -146,6 +146,9 @@ TEST_F(HttpPostTest, LoadServerAddressFromTheFileNextToTheExecutable) {
       {"~ip=srv1" + std::string(992, ' ') + "~po=80", {"srv1" + std::string(992, ' '), "", "", "", 0, ""}},
       {"~ip=srv1~ca=certs\\ca.pem~po=443", {"srv1", "", "", "", 443, dir_.path() + sep + "bin" + sep + "certs" + sep + "ca.pem"}},
       {"~ca=/etc/private/ca.pem\r\n", {"", "", "", "", 0, "/etc/private/ca.pem"}},
+      // A drive names no file on a system without drives.
+      {"~ca=C:\\certs\\ca.pem",
+       {"", "", "", "", 0, platform::IsAbsolutePath("C:\\certs") ? platform::NativePath("C:\\certs\\ca.pem") : ""}},
   };
   testing_support::WriteFile(dir_ / "cfg/Updater.cfg", "~ip=wrong");  // the current directory does not count
   for (const Row& row : rows) {
@@ -177,6 +180,35 @@ TEST_F(HttpPostTest, LoadServerAddressFromTheFileNextToTheExecutable) {
   EXPECT_EQ(request.objectName, "x/y.php");
   EXPECT_FALSE(request.secure);
   EXPECT_EQ(reply_, "~ac=11");
+}
+
+}  // namespace
+}  // namespace net
+
+namespace net {
+namespace {
+
+// A server that brought nothing back costs the next exchange (the closing
+// report above all) only the short bound; any reply restores the normal one.
+TEST(SilentServerTest, NothingBackShortensTheNextExchangeUntilAReply) {
+  fakes::FakeHttpClient http;
+  platform::Platform platform;
+  platform.http = &http;
+  ServerAddress address{"update.test", "UpdateServlet", "", "", 443, ""};
+  address.silent = std::make_shared<std::atomic<bool>>(false);
+  const ServerAddress copy = address;  // the reports' copy shares the state
+  std::string reply;
+  const std::vector<std::pair<std::vector<fakes::HttpStep>, bool>> exchanges = {
+      {{fakes::ReadFails()}, false}, {{fakes::Chunk("~ac=11")}, true}, {{}, false}, {{fakes::Chunk("x")}, true}};
+  for (const auto& [script, answers] : exchanges) {
+    http.script = script;
+    const bool silentBefore = ServerSilent(copy);
+    (void)CommunicatePost(platform, "Quorix", address, "ac=101", reply, 100);
+    const platform::HttpTimeouts used = http.Requests().back().timeouts;
+    EXPECT_EQ(used.connectSeconds, silentBefore ? kSilentServerTimeouts.connectSeconds : 60);
+    EXPECT_EQ(used.idleSeconds, silentBefore ? kSilentServerTimeouts.idleSeconds : 30);
+    EXPECT_EQ(ServerSilent(copy), !answers);
+  }
 }
 
 }  // namespace

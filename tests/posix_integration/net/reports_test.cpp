@@ -90,6 +90,9 @@ TEST(ErrorBoxTextTest, LinesFollowThePairsAndTheCause) {
             "An error has occurred\nPlease contact technical support.\n\nDetalis: Cannot copy"
             "\nCause: Disk full\r\n\nFile: a.dat\nKey: ");
   EXPECT_EQ(ErrorBoxText("x", "", {}), "An error has occurred\nPlease contact technical support.\n\nDetalis: x");
+  // A server's name with escape sequences and line ends shows them as "?".
+  EXPECT_EQ(ErrorBoxText("x", "", {ReportPair{"File", "a\x1b]0;t\x07\rb\n\x7f"}}),
+            "An error has occurred\nPlease contact technical support.\n\nDetalis: x\nFile: a?]0;t??b??");
 }
 
 TEST(SystemErrorTextTest, TextIsCutToItsField) {

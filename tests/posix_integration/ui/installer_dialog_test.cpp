@@ -219,12 +219,32 @@ TEST_F(InstallerDialogTest, LeavingDuringTheInstallationLeavesNothingBehind) {
 }
 
 TEST_F(InstallerDialogTest, SessionStartFailureEndsBeforeAnyMovie) {
-  http.script = {fakes::Chunk("~ac=11")};
-  const auto record = RunDialog("on load DlgUpdater.qrx: InitDialog 640~480\n");
-  EXPECT_EQ(result, -1);
-  EXPECT_TRUE(record.empty());
-  EXPECT_EQ(application->stats.finalCode.load(), kFinalSessionStart);
-  EXPECT_TRUE(BoxShown("ERROR: Invalid return code from the server on initial post.  ac=11"));
+  using namespace std::string_literals;
+  struct Row {
+    std::string reply, box;
+  };
+  const std::string failed = "Communication with the server failed";
+  const Row rows[] = {
+      {"~ac=11", "ERROR: Invalid return code from the server on initial post.  ac=11"},
+      {"~ac=10", failed},
+      {"~ac=10~url=https://d.test/dispatch~fl=|~fn=mcLogo.qrx~url=https://m.test/logo||", failed},
+      {"~ac=10\0~fl=|~fn=DlgUpdater.qrx~url=https://m.test/DlgUpdater.qrx||"s, failed},
+      {"~ac=10~fl=|~fn=DlgUpdater.qrx|~fn=mcLang.qrx~url=https://m.test/lang||", failed},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.reply);
+    http.script = {fakes::Chunk(row.reply)};
+    const auto record = RunDialog("on load DlgUpdater.qrx: InitDialog 640~480\n");
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(record.empty());
+    EXPECT_EQ(application->stats.finalCode.load(), kFinalSessionStart);
+    EXPECT_TRUE(BoxShown(row.box));
+    std::string finish;
+    for (const auto& request : http.Requests()) {
+      if (request.body.find("txt=FINISH") != std::string::npos) finish = request.body;
+    }
+    EXPECT_EQ(finish.find("installer+movie") != std::string::npos, row.box == failed) << finish;
+  }
 }
 
 TEST(MovieAddressTest, LanguageGoesIntoTheQuery) {

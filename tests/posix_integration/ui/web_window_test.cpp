@@ -10,7 +10,7 @@
 #include "app/messages.h"
 #include "fakes/fake_platform.h"
 #include "platform/posix/curl_http_client.h"
-#include "platform/posix/http_browser.h"
+#include "platform/http_browser.h"
 #include "platform/posix/posix_file_system.h"
 #include "support/refserver.h"
 #include "support/temp_dir.h"

@@ -118,6 +118,50 @@ INSTANTIATE_TEST_SUITE_P(
                      t.SetList(kGood + "|" + Entry("D", "../outside.keep", "", 0, ""));
                    },
                    34, "File name outside the installation folder refused", nullptr},
+        FailureRow{"RunFolderLeavesTheWorkFolder",
+                   [](auto& t) {
+                     // The size matches a file outside: it must not be taken.
+                     testing_support::WriteFile(t.root / "secret.bin", "abcd");
+                     t.Serve("http://f/p", "prog");
+                     t.SetList(kGood + "|" + Entry("X", "a.exe", "", 4, "http://f/p") + "|" +
+                               Entry("R", "prep.exe", "../..", 4, "http://f/secret.bin"));
+                   },
+                   35, "File name outside the installation folder refused", nullptr},
+        FailureRow{"ArchiveFolderLeavesTheWorkFolder",
+                   [](auto& t) {
+                     t.Serve("http://f/x", "arch");
+                     t.SetList(kGood + "|" + Entry("X", "a.exe", "..\\..", 4, "http://f/x"));
+                   },
+                   39, "File name outside the installation folder refused", nullptr},
+        FailureRow{"FileInTheExtractFolder",
+                   [](auto& t) {
+                     t.Serve("http://f/b", "abc");
+                     t.SetList(kGood + "|" + Entry("W", "b.dat", "Extract", 3, "http://f/b"));
+                   },
+                   24, "File name of a work folder refused", nullptr},
+        FailureRow{"DeleteInTheUpdateFolder",
+                   [](auto& t) { t.SetList(kGood + "|" + Entry("D", "update\\x.dll", "", 0, "")); },
+                   34, "File name of a work folder refused", nullptr},
+        FailureRow{"DeviceName",
+                   [](auto& t) {
+                     t.Serve("http://f/b", "abc");
+                     t.SetList(kGood + "|" + Entry("W", "nul.txt", "bin", 3, "http://f/b"));
+                   },
+                   24, "File name outside the installation folder refused", nullptr},
+        FailureRow{"ControlCharacters",
+                   [](auto& t) {
+                     t.Serve("http://f/b", "abc");
+                     t.SetList(kGood + "|" + Entry("W", "a\x1b]0;owned\x07\rb.dat", "", 3, "http://f/b"));
+                   },
+                   24, "File name outside the installation folder refused", nullptr},
+        FailureRow{"LinkedFolderInTheInstallation",
+                   [](auto& t) {
+                     fs::create_directories(t.root / "elsewhere");
+                     fs::create_directory_symlink(t.root / "elsewhere", t.installDir + "/bin");
+                     testing_support::WriteFile(t.root / "elsewhere/keep.dll", "keep");
+                     t.SetList(kGood + "|" + Entry("D", "keep.dll", "bin", 0, ""));
+                   },
+                   31, "Directory creation failed", nullptr},
         FailureRow{"DeleteFails",
                    [](auto& t) {
                      testing_support::WriteFile(t.installDir + "/busy/inner.dat", "x");
@@ -178,6 +222,17 @@ TEST_F(UpdateWorkerFixture, TwentyFailedAttemptsCountNineteenRetries) {
   EXPECT_EQ(application.stats.dlFileCount.load(), 0);
   EXPECT_EQ(application.stats.finalCode.load(), 21);
   EXPECT_EQ(server.OpenedUrls().size(), 20u);
+}
+
+// Attempts that each last the no-data time-out are stalls: the second one
+// gives the file up instead of waiting out twenty.
+TEST_F(UpdateWorkerFixture, RepeatedStallsCutTheAttemptsShort) {
+  system.tickStep = 31000;  // each attempt lasts past the 30 s no-data time-out
+  Serve("http://f/b", "toolong");
+  SetList(Entry("W", "b.dat", "", 3, "http://f/b"));
+  EXPECT_EQ(Run(), std::optional<uintptr_t>(1));
+  EXPECT_EQ(application.stats.finalCode.load(), 21);
+  EXPECT_EQ(server.OpenedUrls().size(), 2u);
 }
 
 // A server that keeps sending is cut off at the listed size: no attempt

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -128,6 +129,40 @@ inline std::string Entry(const std::string& fo, const std::string& fn, const std
   return "~fn=" + fn + "~fo=" + fo + "~rd=" + rd + "~fs=" + std::to_string(size) + "~url=" + url;
 }
 
+// The real files, counting the write calls to files whose path ends in
+// `countedName` (set before the run).
+class CountingFiles : public platform::PosixFileSystem {
+ public:
+  std::string countedName;
+  std::atomic<int> writes{0};
+
+  std::unique_ptr<platform::File> CreateForWrite(const std::string& path, std::string* error) override {
+    std::unique_ptr<platform::File> file = PosixFileSystem::CreateForWrite(path, error);
+    const bool counted = !countedName.empty() && path.size() >= countedName.size() &&
+                         path.compare(path.size() - countedName.size(), countedName.size(), countedName) == 0;
+    if (!file || !counted) return file;
+    return std::make_unique<Counted>(std::move(file), writes);
+  }
+
+ private:
+  class Counted : public platform::File {
+   public:
+    Counted(std::unique_ptr<platform::File> file, std::atomic<int>& writes) : file_(std::move(file)), writes_(writes) {}
+    bool Read(void* buffer, size_t size, size_t* received) override { return file_->Read(buffer, size, received); }
+    bool Write(const void* data, size_t size) override {
+      ++writes_;
+      return file_->Write(data, size);
+    }
+    int64_t Size() override { return file_->Size(); }
+    bool Flush() override { return file_->Flush(); }
+    bool Close() override { return file_->Close(); }
+
+   private:
+    std::unique_ptr<platform::File> file_;
+    std::atomic<int>& writes_;
+  };
+};
+
 class UpdateWorkerFixture : public ::testing::Test {
  public:
   UpdateWorkerFixture() : savedCwd(fs::current_path()), application(MakePlatform()) {
@@ -203,7 +238,7 @@ class UpdateWorkerFixture : public ::testing::Test {
   std::string installDir;
   platform::QueueMainLoop mainLoop;  // the test plays the main thread
   fakes::FakeSystem system;
-  platform::PosixFileSystem files;
+  CountingFiles files;
   FakeUpdateServer server;
   fakes::FakeDialogs dialogs;
   fakes::FakeRegistry registry;

@@ -1,4 +1,4 @@
-#include "platform/posix/http_browser.h"
+#include "platform/http_browser.h"
 
 #include <algorithm>
 #include <atomic>

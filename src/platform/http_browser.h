@@ -1,7 +1,9 @@
-// The hidden browser window on Linux: a plain HTTP GET of the page through
-// a download session, read to its end and thrown away. The end of the
-// reply counts as the document being complete. There is no script engine,
-// so a page's own requests are not made.
+// A hidden browser window without a browser engine: a plain HTTP GET of the
+// page through a download session of any HTTP client, read to its end and
+// thrown away. Linux has no browser control to host; the Windows program
+// uses it too until it hosts its own. The end of the reply counts as the
+// document being complete. There is no script engine, so a page's own
+// requests are not made.
 #pragma once
 
 #include <memory>
