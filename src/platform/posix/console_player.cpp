@@ -1,5 +1,7 @@
 #include "platform/posix/console_player.h"
 
+#include "platform/movie_kind.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -70,18 +72,6 @@ std::vector<std::string> SplitTilde(const std::string& text) {
 int Percent(double fraction) {
   if (!(fraction > 0)) return 0;  // also NaN
   return static_cast<int>(std::min(std::floor(fraction * 100 + 1e-6), 100.0));
-}
-
-enum class MovieKind { Empty, Installer, Reinstall };
-
-// The movie is chosen by the file name of its address, without the query.
-MovieKind KindOf(const std::string& address) {
-  std::string path = address.substr(0, address.find('?'));
-  const size_t slash = path.find_last_of("/\\");
-  const std::string name = Lower(slash == std::string::npos ? path : path.substr(slash + 1));
-  if (name == "dlgupdater.qrx") return MovieKind::Installer;
-  if (name == "dlgmsg.qrx") return MovieKind::Reinstall;
-  return MovieKind::Empty;
 }
 
 // The reinstall movie lies in the installation, "<folder>/qrx/DlgMsg.qrx".
@@ -607,7 +597,7 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
 
   void Load(const std::string& address) {
     session_->CancelQuestions(this);
-    kind_ = KindOf(address);
+    kind_ = MovieKindOf(address);
     waitingForDirectory_ = false;
     if (kind_ == MovieKind::Reinstall) installedFolder_ = InstalledFolderOf(address);
     if (kind_ == MovieKind::Installer) {

@@ -1,0 +1,87 @@
+#include "platform/gtk/gtk_dialogs.h"
+
+#include <gtk/gtk.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+
+#include "platform/gtk/gtk_window.h"
+
+namespace platform {
+
+namespace {
+
+struct BoxCall {
+  GtkDialogs* dialogs;
+  std::function<BoxAnswer()> run;
+  std::mutex lock;
+  std::condition_variable answered;
+  bool done = false;
+  BoxAnswer answer = BoxAnswer::Ok;
+};
+
+}  // namespace
+
+BoxAnswer GtkDialogs::ShowMessageBox(const std::string& text, const std::string& caption, BoxStyle style) {
+  if (closed_) {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    return style == BoxStyle::YesNo ? BoxAnswer::No : BoxAnswer::Ok;
+  }
+  if (std::this_thread::get_id() == mainThread_) return RunBox(text, caption, style);
+  BoxCall call;
+  call.dialogs = this;
+  call.run = [&] { return RunBox(text, caption, style); };
+  g_main_context_invoke(
+      nullptr,
+      [](gpointer data) -> gboolean {
+        auto* c = static_cast<BoxCall*>(data);
+        const BoxAnswer answer = c->run();
+        std::lock_guard<std::mutex> lock(c->lock);
+        c->answer = answer;
+        c->done = true;
+        c->answered.notify_all();
+        return G_SOURCE_REMOVE;
+      },
+      &call);
+  std::unique_lock<std::mutex> lock(call.lock);
+  call.answered.wait(lock, [&] { return call.done; });
+  return call.answer;
+}
+
+BoxAnswer GtkDialogs::RunBox(const std::string& text, const std::string& caption, BoxStyle style) {
+  GtkDialogWindow* owner = windows_.NewestVisible();
+  const GtkMessageType type = style == BoxStyle::Error   ? GTK_MESSAGE_ERROR
+                              : style == BoxStyle::YesNo ? GTK_MESSAGE_QUESTION
+                                                         : GTK_MESSAGE_INFO;
+  GtkWidget* box = gtk_message_dialog_new(owner ? GTK_WINDOW(owner->Widget()) : nullptr, GTK_DIALOG_MODAL, type,
+                                          style == BoxStyle::YesNo ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s",
+                                          text.c_str());
+  gtk_window_set_title(GTK_WINDOW(box), caption.c_str());
+  gtk_window_set_keep_above(GTK_WINDOW(box), TRUE);
+  gtk_window_set_position(GTK_WINDOW(box), owner ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+  const int response = gtk_dialog_run(GTK_DIALOG(box));
+  gtk_widget_destroy(box);
+  if (style != BoxStyle::YesNo) return BoxAnswer::Ok;
+  return response == GTK_RESPONSE_YES ? BoxAnswer::Yes : BoxAnswer::No;
+}
+
+std::optional<std::string> GtkDialogs::BrowseForFolder(const std::string& title) {
+  GtkDialogWindow* owner = windows_.NewestVisible();
+  GtkWidget* picker = gtk_file_chooser_dialog_new(title.c_str(), owner ? GTK_WINDOW(owner->Widget()) : nullptr,
+                                                  GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel",
+                                                  GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
+  gtk_window_set_keep_above(GTK_WINDOW(picker), TRUE);
+  gtk_file_chooser_set_create_folders(GTK_FILE_CHOOSER(picker), TRUE);
+  std::optional<std::string> chosen;
+  if (gtk_dialog_run(GTK_DIALOG(picker)) == GTK_RESPONSE_ACCEPT) {
+    if (gchar* folder = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(picker))) {
+      chosen = folder;
+      g_free(folder);
+    }
+  }
+  gtk_widget_destroy(picker);
+  return chosen;
+}
+
+}  // namespace platform

@@ -1,0 +1,48 @@
+// The main loop of the Linux desktop: GLib's main context of the main
+// thread. The application's messages wait in a locked queue of the loop's
+// own; a post wakes the context, and between the application's messages
+// the context dispatches its sources (GTK's window events, WebKit's replies,
+// timers), so windows keep painting and answering while the application
+// waits. A modal GTK dialog (a message box) runs its own nested loop on the
+// same context: window events go on, the application's messages wait in the
+// queue until the box has closed.
+#pragma once
+
+#include <deque>
+#include <mutex>
+#include <optional>
+
+#include "platform/main_loop.h"
+
+typedef struct _GMainContext GMainContext;
+
+namespace platform {
+
+class GtkMainLoop : public MainLoop {
+ public:
+  // Main thread: the loop runs GLib's default context, the one GTK uses.
+  GtkMainLoop();
+  ~GtkMainLoop() override;
+  GtkMainLoop(const GtkMainLoop&) = delete;
+  GtkMainLoop& operator=(const GtkMainLoop&) = delete;
+
+  bool Post(const ThreadMessage& message) override;
+  bool RunUntil(const std::function<bool()>& done, const MessageDispatcher& dispatch) override;
+  void Quit(int exitCode) override;
+  bool QuitRequested() const override;
+  int ExitCode() const override;
+  // Dispatches GLib sources (no application message) until `done`.
+  void WaitUntil(const std::function<bool()>& done) override;
+  void Wake() override;
+
+ private:
+  std::optional<ThreadMessage> Take();
+
+  GMainContext* context_;
+  mutable std::mutex mutex_;
+  std::deque<ThreadMessage> messages_;
+  bool quit_ = false;
+  int exitCode_ = 0;
+};
+
+}  // namespace platform
