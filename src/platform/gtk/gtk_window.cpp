@@ -73,6 +73,8 @@ void GtkDialogWindow::SetBackground(const Colour& colour) {
   std::snprintf(css, sizeof css, "window { background-color: rgb(%u,%u,%u); background-image: none; }",
                 colour.r, colour.g, colour.b);
   gtk_css_provider_load_from_data(css_, css, -1, nullptr);
+  background_ = colour;
+  if (onBackground_) onBackground_(colour);
 }
 
 void GtkDialogWindow::FitClient(int width, int height) {

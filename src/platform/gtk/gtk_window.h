@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,12 @@ class GtkDialogWindow : public DialogWindow {
   // Runs the close request handler; false when there is none.
   bool RequestClose();
 
+  // The brand colour once set. The movie's view paints it itself: GTK
+  // would leave whatever lay below a transparent view.
+  std::optional<Colour> Background() const { return background_; }
+  // Called with each later SetBackground; one listener (the movie's view).
+  void SetBackgroundListener(std::function<void(const Colour&)> listener) { onBackground_ = std::move(listener); }
+
   // The GTK window, and the container the movie's view goes into (at the
   // client area's top left corner). Owned by this object.
   GtkWidget* Widget() const { return window_; }
@@ -60,6 +67,8 @@ class GtkDialogWindow : public DialogWindow {
   int width_;
   int height_;
   std::function<void()> onCloseRequest_;
+  std::optional<Colour> background_;
+  std::function<void(const Colour&)> onBackground_;
 };
 
 class GtkWindowFactory : public WindowFactory {

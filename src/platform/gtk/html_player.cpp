@@ -73,7 +73,7 @@ class HtmlMovieControl : public MovieControl {
  public:
   HtmlMovieControl(WebEngine& engine, MainLoop& loop, GtkDialogWindow& parent, std::chrono::milliseconds bound,
                    MovieCommandSink sink)
-      : engine_(engine), loop_(loop), bound_(bound), sink_(std::move(sink)) {
+      : engine_(engine), loop_(loop), parent_(parent), bound_(bound), sink_(std::move(sink)) {
     content_ = webkit_user_content_manager_new();
     WebKitUserScript* bridge =
         webkit_user_script_new(kBridgeScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
@@ -90,8 +90,9 @@ class HtmlMovieControl : public MovieControl {
                                          "user-content-manager", content_, "settings", settings, nullptr));
     g_object_unref(settings);
     g_object_ref_sink(view_);
-    const GdkRGBA transparent = {0, 0, 0, 0};  // the window's brand colour shows through
-    webkit_web_view_set_background_color(view_, &transparent);
+    // The page's own background is the window's brand colour.
+    if (parent.Background()) PaintBackground(*parent.Background());
+    parent.SetBackgroundListener([this](const Colour& colour) { PaintBackground(colour); });
     g_signal_connect(view_, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
     g_signal_connect(view_, "context-menu", G_CALLBACK(OnContextMenu), this);
     g_signal_connect(view_, "load-failed", G_CALLBACK(OnLoadFailed), this);
@@ -104,6 +105,7 @@ class HtmlMovieControl : public MovieControl {
 
   ~HtmlMovieControl() override {
     *alive_ = false;
+    parent_.SetBackgroundListener({});
     if (boundTimer_ != 0) g_source_remove(boundTimer_);
     g_signal_handlers_disconnect_by_data(content_, this);
     g_signal_handlers_disconnect_by_data(view_, this);
@@ -137,6 +139,11 @@ class HtmlMovieControl : public MovieControl {
   }
 
  private:
+  void PaintBackground(const Colour& colour) {
+    const GdkRGBA rgba = {colour.r / 255.0, colour.g / 255.0, colour.b / 255.0, 1.0};
+    webkit_web_view_set_background_color(view_, &rgba);
+  }
+
   void Run(const std::string& script) {
     webkit_web_view_evaluate_javascript(view_, script.c_str(), static_cast<gssize>(script.size()), nullptr,
                                         nullptr, nullptr, nullptr, nullptr);
@@ -255,6 +262,7 @@ class HtmlMovieControl : public MovieControl {
 
   WebEngine& engine_;
   MainLoop& loop_;
+  GtkDialogWindow& parent_;
   std::chrono::milliseconds bound_;
   MovieCommandSink sink_;
   WebKitUserContentManager* content_ = nullptr;
