@@ -69,6 +69,7 @@ class Desktop {
                                     "XDG_DESKTOP_DIR=" + home_ + "/Desktop", "PATH=/usr/bin:/bin",
                                     "DISPLAY=" + std::string(display ? display : ""), "no_proxy=localhost,127.0.0.1",
                                     "WEBSETUP_SAMPLE_LOG=" + (root_ / "sample.log")};
+    if (const char* asan = std::getenv("ASAN_OPTIONS")) env.push_back(std::string("ASAN_OPTIONS=") + asan);
     if (const char* xauthority = std::getenv("XAUTHORITY")) env.push_back(std::string("XAUTHORITY=") + xauthority);
     std::vector<char*> argv, envp;
     for (auto& a : args) argv.push_back(a.data());
@@ -241,6 +242,55 @@ click #accept
   desktop.ExpectPage("confirm", 420, 260);
   desktop.ExpectPage("reinstall-language", 640, 480);
   EXPECT_TRUE(fs::exists(desktop.InstallDir() + "/Quorix.exe"));
+}
+
+// Movies that fail: the dialog stays usable, the failure is logged, and the
+// session ends with its code after a bounded wait.
+struct BadMovie {
+  const char* name;
+  const char* movieUrl;  // in the initial reply ({base}: the server)
+  const char* movie;     // served as movies/DlgUpdater.qrx
+  bool dropped;          // the server closes the movie's connections
+  const char* drive;
+  int exitCode;
+  std::vector<const char*> logged;
+};
+
+TEST_F(HtmlInstaller, BadMoviesEndInTheirCode) {
+  const BadMovie rows[] = {
+      {"unreachable", "{base}/files/movies/DlgUpdater.qrx", "", true, "box ok\n", 90, {"failed to load"}},
+      {"silent", "{base}/files/movies/DlgUpdater.qrx", "<html><body>nothing here</body></html>", false, "box ok\n", 90,
+       {"no command within 3000 ms"}},
+      {"hostile", "{base}/files/movies/DlgUpdater.qrx",
+       "<html><body data-page=hostile><script>"
+       "movieHost.fsCommand('InitPreloader', '320~200');"
+       "movieHost.fsCommand('Bogus', 'x'); movieHost.fsCommand('initdialog', '1~1');"
+       "window.open('https://example.invalid/popup');"
+       "setTimeout(function () { throw new Error('broken movie'); }, 0);"
+       "setTimeout(function () { location.href = 'https://example.invalid/away'; }, 100);"
+       "setTimeout(function () { movieHost.fsCommand('Decline'); }, 1500);"
+       "</script></body></html>",
+       false, "wait hostile\n", 51, {"refused to open https://example.invalid/away", "broken movie"}},
+  };
+  for (const BadMovie& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir files;
+    WriteFile(files / "movies/DlgUpdater.qrx", row.movie);
+    WriteFile(files / "replies", std::string("ac=10 ~ac=10~url={base}/servlet/Dispatcher~fl=|~fn=DlgUpdater.qrx~url=") +
+                                     row.movieUrl + "||\n");
+    RefServerOptions options = SampleClient();
+    options.filesDir = files.path();
+    options.replySet = files / "replies";
+    RefServer server(options);
+    if (row.dropped) server.Misbehave("close", "/files/movies/DlgUpdater.qrx", 10);
+    Desktop desktop(server, Shots(std::string("bad-") + row.name));
+    const auto start = std::chrono::steady_clock::now();
+    const Session run = desktop.Drive(row.drive, 3000);
+    EXPECT_EQ(run.exitCode, row.exitCode) << run.err << run.log;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    for (const char* line : row.logged) EXPECT_NE(run.log.find(line), std::string::npos) << line << "\n" << run.log;
+    EXPECT_FALSE(fs::exists(desktop.InstallDir()));
+  }
 }
 
 }  // namespace
