@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/gtk/gtk_main_loop.h"
 #include "platform/gtk/gtk_window.h"
 
 namespace platform {
@@ -32,8 +33,7 @@ BoxAnswer GtkDialogs::ShowMessageBox(const std::string& text, const std::string&
   BoxCall call;
   call.dialogs = this;
   call.run = [&] { return RunBox(text, caption, style); };
-  g_main_context_invoke(
-      nullptr,
+  RunOnMainContext(
       [](gpointer data) -> gboolean {
         auto* c = static_cast<BoxCall*>(data);
         const BoxAnswer answer = c->run();

@@ -72,4 +72,12 @@ void GtkMainLoop::WaitUntil(const std::function<bool()>& done) {
 
 void GtkMainLoop::Wake() { g_main_context_wakeup(context_); }
 
+void RunOnMainContext(GSourceFunc function, gpointer data) {
+  GSource* source = g_idle_source_new();
+  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  g_source_set_callback(source, function, data, nullptr);
+  g_source_attach(source, g_main_context_default());
+  g_source_unref(source);
+}
+
 }  // namespace platform

@@ -15,6 +15,9 @@
 #include "platform/main_loop.h"
 
 typedef struct _GMainContext GMainContext;
+typedef void* gpointer;
+typedef int gboolean;
+typedef gboolean (*GSourceFunc)(gpointer data);
 
 namespace platform {
 
@@ -44,5 +47,10 @@ class GtkMainLoop : public MainLoop {
   bool quit_ = false;
   int exitCode_ = 0;
 };
+
+// Has the main thread run `function(data)` once, from its loop (any
+// thread; never on the caller's own, unlike g_main_context_invoke, which
+// runs it at once wherever the context happens to be free).
+void RunOnMainContext(GSourceFunc function, gpointer data);
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/gtk/gtk_main_loop.h"
 #include "platform/gtk/web_engine.h"
 
 namespace platform {
@@ -25,8 +26,7 @@ void OnMainThread(std::thread::id mainThread, const std::function<void()>& work)
     std::condition_variable finished;
     bool done = false;
   } call{&work, {}, {}, false};
-  g_main_context_invoke(
-      nullptr,
+  RunOnMainContext(
       [](gpointer data) -> gboolean {
         auto* c = static_cast<Call*>(data);
         (*c->work)();
@@ -85,8 +85,13 @@ class PageView {
     if (onEvent_) onEvent_(event);
   }
 
+  // A load that failed finishes too, without having committed (the
+  // certificate refused before the extra CA was asked, for one).
   static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
-    if (event == WEBKIT_LOAD_FINISHED) static_cast<PageView*>(data)->Deliver(PageEvent::DocumentComplete);
+    auto* self = static_cast<PageView*>(data);
+    if (event == WEBKIT_LOAD_STARTED) self->committed_ = false;
+    if (event == WEBKIT_LOAD_COMMITTED) self->committed_ = true;
+    if (event == WEBKIT_LOAD_FINISHED && self->committed_) self->Deliver(PageEvent::DocumentComplete);
   }
   static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data) {
     auto* self = static_cast<PageView*>(data);
@@ -123,6 +128,7 @@ class PageView {
   WebKitWebView* view_ = nullptr;
   GtkWidget* window_ = nullptr;
   guint timer_ = 0;
+  bool committed_ = false;
   bool delivered_ = false;
 };
 
@@ -143,6 +149,7 @@ class WebKitPage : public WebPage {
   }
 
   void Close() override {
+    if (!view_) return;  // never opened, or closed already
     OnMainThread(mainThread_, [&] { view_.reset(); });
   }
 
