@@ -50,7 +50,7 @@ BENCH_PACKAGES := nginx time curl
 bench: deps
 	$(call install_missing,$(BENCH_PACKAGES))
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DWEBSETUP_WERROR=$(WERROR) $(CMAKE_FLAGS)
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target update_bench refserver
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target bench_programs
 	bench/run_bench.sh $(BENCH_BUILD)
 
 configure: deps

@@ -244,6 +244,17 @@ click #accept
   EXPECT_TRUE(fs::exists(desktop.InstallDir() + "/Quorix.exe"));
 }
 
+// The window's close button asks first; No leaves the dialog as it was, Yes
+// ends the session as the user's exit.
+TEST_F(HtmlInstaller, CloseButtonAsksFirst) {
+  RefServer server(SampleClient());
+  Desktop desktop(server, Shots("close"));
+  const Session left = desktop.Drive("wait language\nclose\nshot question\nbox no\nclick [data-lang=en]\n"
+                                     "wait folder\nclose\nbox yes\n");
+  EXPECT_EQ(left.exitCode, 50) << left.err << left.log;
+  EXPECT_FALSE(fs::exists(desktop.InstallDir()));
+}
+
 // Movies that fail: the dialog stays usable, the failure is logged, and the
 // session ends with its code after a bounded wait.
 struct BadMovie {

@@ -13,6 +13,7 @@
 //   click <selector>      the element's click()
 //   set <selector> <text> the input's value
 //   box <yes|no|ok>       answers the open message box (waits for one, 30 s)
+//   close                 the movie window's close button
 // A step that times out ends the process with exit code 97.
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -113,6 +114,9 @@ class Driver {
       Ask(view, "!!(" + step.argument + ")");
     } else if (step.verb == "shot") {
       Shot(window, view);
+    } else if (step.verb == "close") {
+      Done();
+      gtk_window_close(window);
     } else if (step.verb == "click") {
       Run(view, "document.querySelector(" + Quoted(step.argument) + ").click()");
     } else if (step.verb == "set") {

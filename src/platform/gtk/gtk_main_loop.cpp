@@ -7,54 +7,27 @@ namespace platform {
 GtkMainLoop::GtkMainLoop() : context_(g_main_context_ref(g_main_context_default())) {}
 
 GtkMainLoop::~GtkMainLoop() {
-  for (const ThreadMessage& message : messages_) DiscardIfTask(message);
+  while (std::optional<ThreadMessage> message = queue_.TryTake()) DiscardIfTask(*message);
   g_main_context_unref(context_);
 }
 
 // The context's wake-up stays signalled until the context has polled, so a
 // post between the check of the queue and the wait is never lost.
 bool GtkMainLoop::Post(const ThreadMessage& message) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (quit_) return false;
-    messages_.push_back(message);
-  }
+  if (!queue_.Post(message)) return false;
   g_main_context_wakeup(context_);
   return true;
 }
 
 void GtkMainLoop::Quit(int exitCode) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (quit_) return;
-    quit_ = true;
-    exitCode_ = exitCode;
-  }
+  queue_.Quit(exitCode);
   g_main_context_wakeup(context_);
-}
-
-bool GtkMainLoop::QuitRequested() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return quit_;
-}
-
-int GtkMainLoop::ExitCode() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return exitCode_;
-}
-
-std::optional<ThreadMessage> GtkMainLoop::Take() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (messages_.empty()) return std::nullopt;
-  ThreadMessage message = messages_.front();
-  messages_.pop_front();
-  return message;
 }
 
 bool GtkMainLoop::RunUntil(const std::function<bool()>& done, const MessageDispatcher& dispatch) {
   for (;;) {
     if (done()) return true;
-    if (std::optional<ThreadMessage> message = Take()) {
+    if (std::optional<ThreadMessage> message = queue_.TryTake()) {
       dispatch(*message);
       // One pass over the ready sources between messages: a burst of
       // progress calls never starves painting and input.

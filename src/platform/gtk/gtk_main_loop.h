@@ -8,11 +8,8 @@
 // queue until the box has closed.
 #pragma once
 
-#include <deque>
-#include <mutex>
-#include <optional>
-
 #include "platform/main_loop.h"
+#include "platform/message_queue.h"
 
 typedef struct _GMainContext GMainContext;
 typedef void* gpointer;
@@ -32,20 +29,15 @@ class GtkMainLoop : public MainLoop {
   bool Post(const ThreadMessage& message) override;
   bool RunUntil(const std::function<bool()>& done, const MessageDispatcher& dispatch) override;
   void Quit(int exitCode) override;
-  bool QuitRequested() const override;
-  int ExitCode() const override;
+  bool QuitRequested() const override { return queue_.QuitRequested(); }
+  int ExitCode() const override { return queue_.ExitCode(); }
   // Dispatches GLib sources (no application message) until `done`.
   void WaitUntil(const std::function<bool()>& done) override;
   void Wake() override;
 
  private:
-  std::optional<ThreadMessage> Take();
-
   GMainContext* context_;
-  mutable std::mutex mutex_;
-  std::deque<ThreadMessage> messages_;
-  bool quit_ = false;
-  int exitCode_ = 0;
+  MessageQueue queue_;
 };
 
 // Has the main thread run `function(data)` once, from its loop (any
