@@ -107,6 +107,7 @@ class HtmlMovieControl : public MovieControl {
     *alive_ = false;
     parent_.SetBackgroundListener({});
     if (boundTimer_ != 0) g_source_remove(boundTimer_);
+    if (flushSource_ != 0) g_source_remove(flushSource_);
     g_signal_handlers_disconnect_by_data(content_, this);
     g_signal_handlers_disconnect_by_data(view_, this);
     webkit_web_view_stop_loading(view_);
@@ -116,6 +117,7 @@ class HtmlMovieControl : public MovieControl {
   }
 
   void SetMovie(const std::string& address) override {
+    Flush();
     movieUri_ = MovieUri(address);
     kind_ = MovieKindOf(address);
     heard_ = false;
@@ -126,13 +128,17 @@ class HtmlMovieControl : public MovieControl {
   }
   void SetQuality(int32_t) override {}
   void SetScaleMode(int32_t) override {}
-  void Play() override { Run("movieHost._play()"); }
+  void Play() override {
+    Queue("movieHost._play()");
+    Flush();
+  }
   int32_t FlashVersion() override { return kHtmlPlayerVersion; }
   void SetVariable(const std::string& name, const std::string& value) override {
-    Run("movieHost._set(" + JsStringLiteral(name) + "," + JsStringLiteral(value) + ")");
+    Queue("movieHost._set(" + JsStringLiteral(name) + "," + JsStringLiteral(value) + ")");
   }
   void TCallLabel(const std::string& target, const std::string& label) override {
-    Run("movieHost._call(" + JsStringLiteral(target) + "," + JsStringLiteral(label) + ")");
+    Queue("movieHost._call(" + JsStringLiteral(target) + "," + JsStringLiteral(label) + ")");
+    Flush();
   }
   void SetSize(int width, int height) override {
     gtk_widget_set_size_request(GTK_WIDGET(view_), width, height);
@@ -144,9 +150,29 @@ class HtmlMovieControl : public MovieControl {
     webkit_web_view_set_background_color(view_, &rgba);
   }
 
-  void Run(const std::string& script) {
-    webkit_web_view_evaluate_javascript(view_, script.c_str(), static_cast<gssize>(script.size()), nullptr,
+  // The calls of one answer (two variables and the label) travel to the
+  // web process together: one message instead of three. A variable set
+  // without a label or Play goes at the latest when the loop is next idle.
+  void Queue(const std::string& statement) {
+    pending_ += statement;
+    pending_ += ";\n";
+    if (flushSource_ == 0) flushSource_ = g_idle_add(OnIdleFlush, this);
+  }
+  void Flush() {
+    if (flushSource_ != 0) {
+      g_source_remove(flushSource_);
+      flushSource_ = 0;
+    }
+    if (pending_.empty()) return;
+    webkit_web_view_evaluate_javascript(view_, pending_.c_str(), static_cast<gssize>(pending_.size()), nullptr,
                                         nullptr, nullptr, nullptr, nullptr);
+    pending_.clear();
+  }
+  static gboolean OnIdleFlush(gpointer data) {
+    auto* self = static_cast<HtmlMovieControl*>(data);
+    self->flushSource_ = 0;
+    self->Flush();
+    return G_SOURCE_REMOVE;
   }
 
   // Commands reach the dialog through the main loop, never from inside a
@@ -272,6 +298,8 @@ class HtmlMovieControl : public MovieControl {
   bool heard_ = false;
   bool failed_ = false;
   guint boundTimer_ = 0;
+  std::string pending_;  // statements for the page, not sent yet
+  guint flushSource_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
