@@ -2,51 +2,21 @@
 
 #include <gtk/gtk.h>
 
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 
 #include "platform/gtk/gtk_main_loop.h"
 #include "platform/gtk/gtk_window.h"
 
 namespace platform {
 
-namespace {
-
-struct BoxCall {
-  GtkDialogs* dialogs;
-  std::function<BoxAnswer()> run;
-  std::mutex lock;
-  std::condition_variable answered;
-  bool done = false;
-  BoxAnswer answer = BoxAnswer::Ok;
-};
-
-}  // namespace
-
 BoxAnswer GtkDialogs::ShowMessageBox(const std::string& text, const std::string& caption, BoxStyle style) {
   if (closed_) {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     return style == BoxStyle::YesNo ? BoxAnswer::No : BoxAnswer::Ok;
   }
-  if (std::this_thread::get_id() == mainThread_) return RunBox(text, caption, style);
-  BoxCall call;
-  call.dialogs = this;
-  call.run = [&] { return RunBox(text, caption, style); };
-  RunOnMainContext(
-      [](gpointer data) -> gboolean {
-        auto* c = static_cast<BoxCall*>(data);
-        const BoxAnswer answer = c->run();
-        std::lock_guard<std::mutex> lock(c->lock);
-        c->answer = answer;
-        c->done = true;
-        c->answered.notify_all();
-        return G_SOURCE_REMOVE;
-      },
-      &call);
-  std::unique_lock<std::mutex> lock(call.lock);
-  call.answered.wait(lock, [&] { return call.done; });
-  return call.answer;
+  BoxAnswer answer = BoxAnswer::Ok;
+  RunOnMainThreadAndWait(mainThread_, [&] { answer = RunBox(text, caption, style); });
+  return answer;
 }
 
 BoxAnswer GtkDialogs::RunBox(const std::string& text, const std::string& caption, BoxStyle style) {

@@ -2,6 +2,9 @@
 
 #include <glib.h>
 
+#include <condition_variable>
+#include <mutex>
+
 namespace platform {
 
 GtkMainLoop::GtkMainLoop() : context_(g_main_context_ref(g_main_context_default())) {}
@@ -51,6 +54,31 @@ void RunOnMainContext(GSourceFunc function, gpointer data) {
   g_source_set_callback(source, function, data, nullptr);
   g_source_attach(source, g_main_context_default());
   g_source_unref(source);
+}
+
+void RunOnMainThreadAndWait(std::thread::id mainThread, const std::function<void()>& work) {
+  if (std::this_thread::get_id() == mainThread) {
+    work();
+    return;
+  }
+  struct Call {
+    const std::function<void()>* work;
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+  } call{&work, {}, {}, false};
+  RunOnMainContext(
+      [](gpointer data) -> gboolean {
+        auto* c = static_cast<Call*>(data);
+        (*c->work)();
+        std::lock_guard<std::mutex> lock(c->lock);
+        c->done = true;
+        c->finished.notify_all();
+        return G_SOURCE_REMOVE;
+      },
+      &call);
+  std::unique_lock<std::mutex> lock(call.lock);
+  call.finished.wait(lock, [&] { return call.done; });
 }
 
 }  // namespace platform

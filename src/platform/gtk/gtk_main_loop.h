@@ -8,6 +8,9 @@
 // queue until the box has closed.
 #pragma once
 
+#include <functional>
+#include <thread>
+
 #include "platform/main_loop.h"
 #include "platform/message_queue.h"
 
@@ -44,5 +47,8 @@ class GtkMainLoop : public MainLoop {
 // thread; never on the caller's own, unlike g_main_context_invoke, which
 // runs it at once wherever the context happens to be free).
 void RunOnMainContext(GSourceFunc function, gpointer data);
+// Runs `work` on the main thread `mainThread` and waits until it has run;
+// at once when called there. The main thread must be running its loop.
+void RunOnMainThreadAndWait(std::thread::id mainThread, const std::function<void()>& work);
 
 }  // namespace platform

@@ -2,8 +2,6 @@
 
 #include <webkit2/webkit2.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "platform/gtk/gtk_main_loop.h"
@@ -12,33 +10,6 @@
 namespace platform {
 
 namespace {
-
-// Runs `work` on the main thread (GLib's default context) and waits for it;
-// at once when called there.
-void OnMainThread(std::thread::id mainThread, const std::function<void()>& work) {
-  if (std::this_thread::get_id() == mainThread) {
-    work();
-    return;
-  }
-  struct Call {
-    const std::function<void()>* work;
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;
-  } call{&work, {}, {}, false};
-  RunOnMainContext(
-      [](gpointer data) -> gboolean {
-        auto* c = static_cast<Call*>(data);
-        (*c->work)();
-        std::lock_guard<std::mutex> lock(c->lock);
-        c->done = true;
-        c->finished.notify_all();
-        return G_SOURCE_REMOVE;
-      },
-      &call);
-  std::unique_lock<std::mutex> lock(call.lock);
-  call.finished.wait(lock, [&] { return call.done; });
-}
 
 // The main thread's side of one page. Every member is used on the main
 // thread only.
@@ -140,7 +111,7 @@ class WebKitPage : public WebPage {
 
   bool Navigate(const std::string& address, std::chrono::milliseconds bound) override {
     if (address.empty()) return false;
-    OnMainThread(mainThread_, [&] {
+    RunOnMainThreadAndWait(mainThread_, [&] {
       view_.reset();
       view_ = std::make_unique<PageView>(engine_, agent_, onEvent_);
       view_->Navigate(address, bound);
@@ -150,7 +121,7 @@ class WebKitPage : public WebPage {
 
   void Close() override {
     if (!view_) return;  // never opened, or closed already
-    OnMainThread(mainThread_, [&] { view_.reset(); });
+    RunOnMainThreadAndWait(mainThread_, [&] { view_.reset(); });
   }
 
  private:
