@@ -13,7 +13,7 @@
 #   bench <set> <protocol> download_ratio=<installer/curl> apply_ratio=<installer/cp> peak_rss_mb=<n>
 #
 # usage: bench/run_bench.sh [BUILD_DIR]   (default: build-bench)
-# Environment: BENCH_ROUNDS_SMALL (5), BENCH_ROUNDS_LARGE (5), BENCH_TMPDIR
+# Environment: BENCH_SETS ("small large"), BENCH_ROUNDS_SMALL (5), BENCH_ROUNDS_LARGE (5), BENCH_TMPDIR
 # (/var/tmp: the work folder needs about 5 GB on a disk-backed file system).
 #
 # With the HTML player built (WebKitGTK) the benchmark runs on a display of
@@ -79,7 +79,7 @@ available_kb=$(df -Pk "$WORK" | awk 'NR == 2 { print $4 }')
 # --- File sets and servers ---------------------------------------------
 
 mkdir -p "$WORK/www" "$WORK/home" "$WORK/lists" "$WORK/runs" "$WORK/nginx/temp"
-for set in small large; do
+for set in ${BENCH_SETS:-small large}; do
   "$BIN/update_bench" make-set "$set" "$WORK/www" || fail "cannot make the $set set"
 done
 # The installer's settings live under the user's XDG folders: keep them in
@@ -226,7 +226,7 @@ start_nginx
 echo "nginx on 127.0.0.1:$HTTP_PORT (http) and :$HTTPS_PORT (https)"
 
 RESULTS=()
-for set in small large; do
+for set in ${BENCH_SETS:-small large}; do
   rounds=$ROUNDS_SMALL
   [ "$set" = large ] && rounds=$ROUNDS_LARGE
   for protocol in http https; do
@@ -250,14 +250,14 @@ for set in small large; do
       run_curl "$set" "$protocol"
       run_cp "$set"
       downloads+=("$INSTALL_DOWNLOAD") applies+=("$INSTALL_APPLY") rss+=("$INSTALL_RSS_KB")
+      curls+=("$CURL_SECONDS") cps+=("$CP_SECONDS")
+      echo "  $set $protocol round $round: installer download $(fmt "$INSTALL_DOWNLOAD") s apply $(fmt "$INSTALL_APPLY") s" \
+        "rss ${INSTALL_RSS_KB} KiB | curl $(fmt "$CURL_SECONDS") s | cp -r $(fmt "$CP_SECONDS") s"
       if [ -n "$HTML" ]; then
         run_installer "$set" html
         html_downloads+=("$INSTALL_DOWNLOAD") html_applies+=("$INSTALL_APPLY") html_rss+=("$INSTALL_RSS_KB")
         echo "  $set $protocol round $round: installer with the HTML player: download $(fmt "$INSTALL_DOWNLOAD") s"
       fi
-      curls+=("$CURL_SECONDS") cps+=("$CP_SECONDS")
-      echo "  $set $protocol round $round: installer download $(fmt "$INSTALL_DOWNLOAD") s apply $(fmt "$INSTALL_APPLY") s" \
-        "rss ${INSTALL_RSS_KB} KiB | curl $(fmt "$CURL_SECONDS") s | cp -r $(fmt "$CP_SECONDS") s"
     done
     stop_refserver
 

@@ -32,9 +32,14 @@ bool GtkMainLoop::RunUntil(const std::function<bool()>& done, const MessageDispa
     if (done()) return true;
     if (std::optional<ThreadMessage> message = queue_.TryTake()) {
       dispatch(*message);
-      // One pass over the ready sources between messages: a burst of
-      // progress calls never starves painting and input.
-      g_main_context_iteration(context_, FALSE);
+      // A pass over the ready sources every few milliseconds between
+      // messages: a burst of progress calls never starves painting and
+      // input, and what the burst gives the page goes in a few batches.
+      const gint64 now = g_get_monotonic_time();
+      if (now - lastPass_ >= kPassMicros) {
+        lastPass_ = now;
+        g_main_context_iteration(context_, FALSE);
+      }
       continue;
     }
     if (QuitRequested()) return false;

@@ -8,6 +8,7 @@
 // queue until the box has closed.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <thread>
 
@@ -39,8 +40,11 @@ class GtkMainLoop : public MainLoop {
   void Wake() override;
 
  private:
+  static constexpr int64_t kPassMicros = 8000;
+
   GMainContext* context_;
   MessageQueue queue_;
+  int64_t lastPass_ = 0;  // GLib's monotonic time of the last pass between messages
 };
 
 // Has the main thread run `function(data)` once, from its loop (any

@@ -128,17 +128,13 @@ class HtmlMovieControl : public MovieControl {
   }
   void SetQuality(int32_t) override {}
   void SetScaleMode(int32_t) override {}
-  void Play() override {
-    Queue("movieHost._play()");
-    Flush();
-  }
+  void Play() override { Queue("movieHost._play()"); }
   int32_t FlashVersion() override { return kHtmlPlayerVersion; }
   void SetVariable(const std::string& name, const std::string& value) override {
     Queue("movieHost._set(" + JsStringLiteral(name) + "," + JsStringLiteral(value) + ")");
   }
   void TCallLabel(const std::string& target, const std::string& label) override {
     Queue("movieHost._call(" + JsStringLiteral(target) + "," + JsStringLiteral(label) + ")");
-    Flush();
   }
   void SetSize(int width, int height) override {
     gtk_widget_set_size_request(GTK_WIDGET(view_), width, height);
@@ -150,9 +146,10 @@ class HtmlMovieControl : public MovieControl {
     webkit_web_view_set_background_color(view_, &rgba);
   }
 
-  // The calls of one answer (two variables and the label) travel to the
-  // web process together: one message instead of three. A variable set
-  // without a label or Play goes at the latest when the loop is next idle.
+  // The calls travel to the web process together, in order, as soon as the
+  // main loop turns to its own sources: an answer (two variables and the
+  // label) is one message, and a burst of the worker's progress calls a few
+  // messages instead of thousands.
   void Queue(const std::string& statement) {
     pending_ += statement;
     pending_ += ";\n";
