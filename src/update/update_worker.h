@@ -160,6 +160,8 @@ class CUpdateVersionFiles {
   void RecordSessionData(const std::string& reply);
   void FailListActionCode(int32_t actionCode, const std::string& reply);
   void FailIncompleteList(const std::string& reply);
+  ListCheck CheckListOf(const std::string& reply) const;
+  void FailUnusableList(const ListCheck& check, const std::string& reply);
   int ApplyFileSet(std::string& reply);
   int PrepareWorkDir(std::string& path, const char* name);
   int CreateSubDirs(std::string& path, const std::string& rd);
