@@ -11,6 +11,8 @@
 //   registration  the install folder has just been registered
 //   shortcuts     the first shortcut has just been made
 //   rename        the updater is about to become the launcher
+//   emptying      an earlier installation being taken away has just lost its
+//                 settings folder ("cfg"), the rest of it still there
 #pragma once
 
 #include <signal.h>
@@ -90,6 +92,11 @@ class KillingShell : public platform::PosixShell {
   int MoveTree(const std::string& from, const std::string& to) override {
     const int result = PosixShell::MoveTree(from, to);
     kill_.At("move");
+    return result;
+  }
+  int DeleteTree(const std::string& path, bool contentsOnly) override {
+    const int result = PosixShell::DeleteTree(path, contentsOnly);
+    if (EndsWith(path, "/cfg")) kill_.At("emptying");
     return result;
   }
 
