@@ -521,14 +521,17 @@ INSTANTIATE_TEST_SUITE_P(Steps, KilledInstallationTest,
 // ends the session as leaving does: its final code, the closing report,
 // and no half-made installation.
 TEST(InstallerEndToEnd, TerminationDuringTheDownloadsEndsTheSession) {
-  RefServer server(SampleClient());
-  InstallerMachine machine(server);
-  const RunResult run =
-      machine.Run(kInstallScript, 60, {"WEBSETUP_TEST_KILL_AT=download", "WEBSETUP_TEST_SIGNAL=TERM"});
-  EXPECT_EQ(run.exitCode, 50) << run.err;
-  EXPECT_EQ(Finish(server.Requests()).first, "50");
-  EXPECT_EQ(Count(server.Requests(), "/servlet/PixelServlet", "ac", "21"), 1);
-  EXPECT_FALSE(fs::exists(machine.InstallDir()));
+  for (const char* signal : {"TERM", "HUP"}) {
+    SCOPED_TRACE(signal);
+    RefServer server(SampleClient());
+    InstallerMachine machine(server);
+    const RunResult run = machine.Run(kInstallScript, 60,
+                                      {"WEBSETUP_TEST_KILL_AT=download", std::string("WEBSETUP_TEST_SIGNAL=") + signal});
+    EXPECT_EQ(run.exitCode, 50) << run.err;
+    EXPECT_EQ(Finish(server.Requests()).first, "50");
+    EXPECT_EQ(Count(server.Requests(), "/servlet/PixelServlet", "ac", "21"), 1);
+    EXPECT_FALSE(fs::exists(machine.InstallDir()));
+  }
 }
 
 // A second installer of the same application while one runs says so and

@@ -220,6 +220,12 @@ INSTANTIATE_TEST_SUITE_P(
                      t.SetList(kGood);
                    },
                    30, "Directory copying failed", nullptr},
+        FailureRow{"RecordCannotBeSaved",
+                   [](auto& t) {
+                     fs::create_directories(t.installDir + "/cfg/ovl.cfg.new");
+                     t.SetList(Entry("W", "set.dat", "", 4, "http://f/good"));
+                   },
+                   45, "Settings file saving failed", nullptr},
         FailureRow{"EndProcessNoReply",
                    [](auto& t) {
                      t.server.replies["15"] = {};
