@@ -173,6 +173,7 @@ class CUpdateVersionFiles {
   void ApplyRun(platform::HttpDownloadSession& session, const FileEntry& entry);
   void ApplyDelete(const FileEntry& entry);
   void FetchIntoStaging(platform::HttpDownloadSession& session, const FileEntry& entry, const std::string& path);
+  const std::string* ReplacedWorkDir() const;
   bool FailReplacedWorkDir();
   bool FailHostilePath(const FileEntry& entry, int32_t finalCode);
   void FinishEntryFailure(int32_t finalCode, const std::string& path, const FileEntry& entry, const char* detail,

@@ -187,6 +187,18 @@ INSTANTIATE_TEST_SUITE_P(
                      t.SetList(kGood + "|" + Entry("D", "keep.dll", "bin", 0, ""));
                    },
                    31, "Directory creation failed", nullptr},
+        FailureRow{"StagingFolderReplacedByALinkMidRun",
+                   [](auto& t) {
+                     // Planted as the download starts: the file would land
+                     // beside the installation as "outside.dat".
+                     t.dialog.onCall = [&t](const std::string& function) {
+                       if (function != "SetFileName" || fs::is_symlink(t.installDir + "/Update")) return;
+                       fs::remove_all(t.installDir + "/Update");
+                       fs::create_directory_symlink(t.root.path(), t.installDir + "/Update");
+                     };
+                     t.SetList(Entry("W", "outside.dat", "", 4, "http://f/good"));
+                   },
+                   32, "File Download failed", nullptr},
         FailureRow{"DeleteFails",
                    [](auto& t) {
                      testing_support::WriteFile(t.installDir + "/busy/inner.dat", "x");
