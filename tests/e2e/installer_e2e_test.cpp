@@ -469,9 +469,10 @@ const std::vector<std::string>& ReferenceTree() {
 }  // namespace
 
 // A run stopped dead at one step of an installation (or of the ReInstall
-// that takes an earlier one away), then run again: the second run ends in one complete installation in the chosen folder, with
-// nothing of the first run left over and exactly the tree an undisturbed
-// installation leaves; the run after it finds the installation complete.
+// that takes an earlier one away), then run again: the second run ends in
+// one complete installation in the chosen folder, with nothing of the first
+// run left over and exactly the tree an undisturbed installation leaves; the
+// run after it finds the installation complete.
 struct KillRow {
   const char* point;
   bool reinstall;  // the killed run is the ReInstall of a complete installation
