@@ -162,13 +162,12 @@ namespace {
 // Creates `folder` with every missing level above it: a fresh account may
 // lack even the data folder that holds installations. The first level that
 // cannot be made ends it, its error the thread's last error (a denied
-// parent is "Permission denied", not the child's "No such file").
+// parent is "Permission denied", not the child's "No such file"); a file in
+// a folder's place is left to the level below it ("Not a directory").
 bool CreateFolderPath(platform::FileSystem& files, const std::string& folder) {
   if (folder.empty() || files.IsDirectory(folder)) return !folder.empty();
   const std::string parent = platform::DirectoryOf(folder);
-  if (!parent.empty() && parent != folder && !files.IsDirectory(parent) && !CreateFolderPath(files, parent)) {
-    return false;
-  }
+  if (!parent.empty() && parent != folder && !files.Exists(parent) && !CreateFolderPath(files, parent)) return false;
   return files.MakeDirectory(folder);
 }
 

@@ -287,6 +287,7 @@ TEST_F(InstallLocationTest, FolderThatCannotBeMadeIsReported) {
   WriteFile(home / "afile", "x");
   const std::string folder = home / "afile/Quorix";
   EXPECT_EQ(application.PrepareInstallDir(folder), PrepareResult::NotCreatable);
+  EXPECT_EQ(system.LastErrorCode(), ENOTDIR);
   EXPECT_EQ(fs::current_path(), savedCwd);
   EXPECT_EQ(ReadFile(home / "afile"), "x");
 
