@@ -213,17 +213,24 @@ bool CUpdateVersionFiles::FailHostilePath(const FileEntry& entry, int32_t finalC
 }
 
 // The work folders must still be the folders this run made: one replaced by
-// a link meanwhile would receive the downloads elsewhere.
-bool CUpdateVersionFiles::FailReplacedWorkDir() {
+// a link meanwhile would receive the downloads elsewhere, run a program
+// found there, or have a file there deleted. Checked before each entry and
+// again right before a file is written or a program run in them.
+const std::string* CUpdateVersionFiles::ReplacedWorkDir() const {
   for (const std::string* dir : {&updateDir_, &extractDir_}) {
-    if (!platform_.files->IsLink(*dir)) continue;
-    runResult_ = 1;
-    platform_.system->SetLastErrorCode(0);
-    Reports().FinishReport(kFinalWorkDirCreate, false, {*dir});
-    Reports().ErrorReport("Directory creation failed", {net::ReportPair{"Dir", *dir}});
-    return true;
+    if (platform_.files->IsLink(*dir)) return dir;
   }
-  return false;
+  return nullptr;
+}
+
+bool CUpdateVersionFiles::FailReplacedWorkDir() {
+  const std::string* dir = ReplacedWorkDir();
+  if (dir == nullptr) return false;
+  runResult_ = 1;
+  platform_.system->SetLastErrorCode(0);
+  Reports().FinishReport(kFinalWorkDirCreate, false, {*dir});
+  Reports().ErrorReport("Directory creation failed", {net::ReportPair{"Dir", *dir}});
+  return true;
 }
 
 void CUpdateVersionFiles::FinishEntryFailure(int32_t finalCode, const std::string& path, const FileEntry& entry,
@@ -259,6 +266,7 @@ void CUpdateVersionFiles::ApplyArchive(platform::HttpDownloadSession& session, c
   const std::string path = platform::JoinPath(extractDir_, entry.Fn());
   runResult_ = DownloadFile(session, entry, path);
   if (runResult_ == 0 && !Cancelled()) {
+    if (FailReplacedWorkDir()) return;  // neither run nor delete what lies behind the link
     const int ran = platform_.processes->RunProgram(extractDir_, entry.Fn(), std::nullopt, false, true);
     if (ran != 0) {
       runResult_ = ran;
@@ -303,6 +311,7 @@ void CUpdateVersionFiles::ApplyRun(platform::HttpDownloadSession& session, const
   const std::string path = platform::JoinPath(updateDir_, entry.Fn());
   if (!Cancelled()) FetchIntoStaging(session, entry, path);
   if (runResult_ == 0 && !Cancelled()) {
+    if (FailReplacedWorkDir()) return;  // neither run nor delete what lies behind the link
     const int ran = platform_.processes->RunProgram(updateDir_, entry.Fn(), std::nullopt, false, true);
     if (ran != 0) {
       runResult_ = ran;

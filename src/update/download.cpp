@@ -99,6 +99,8 @@ int CUpdateVersionFiles::DownloadFile(platform::HttpDownloadSession& session, co
     // A failed attempt that lasted the no-data time-out is a stall; the
     // file's remaining attempts are given up once stalls repeat.
     if (result != 0 && platform_.system->TickCount() - started >= stallMs && ++stalls >= kStallsPerFile) break;
+    // A work folder replaced by a link: no attempt may write there.
+    if (result != 0 && code == kFinalWorkDirCreate) break;
   }
   app_.SetStep(kStepAttemptsOver);
   if (Cancelled()) return result;
@@ -140,6 +142,10 @@ int CUpdateVersionFiles::DownloadAttempt(platform::HttpDownloadSession& session,
 
   bool failed = false;
   std::unique_ptr<platform::File> file;
+  if (ReplacedWorkDir() != nullptr) {
+    *code = kFinalWorkDirCreate;
+    return 1;
+  }
   if (!Cancelled()) {
     file = platform_.files->CreateForWrite(localPath, &why);
     if (!file) {
