@@ -121,11 +121,15 @@ std::string BoxText(HWND box) {
 }
 
 // One user's machine: the downloaded program with its server override next
-// to it. What the installation leaves in the shared places of the prefix is
-// taken away at the end.
+// to it. What an installation leaves in the shared places of the prefix
+// (folder, registry, links, running client programs) is taken away before
+// the test, so that an earlier test that crashed or failed cannot decide
+// this one, and again after it.
 class WindowsMachine {
  public:
   explicit WindowsMachine(const RefServer& server) : server_(server) {
+    RemoveInstallation();
+    EXPECT_FALSE(platform::Win32FileSystem().Exists(InstallDir())) << "an earlier installation could not be removed";
     CreateDirectoryA((download_ / "cfg").c_str(), nullptr);
     CopyFileA((TestsFolder() + "\\websetup_e2e.exe").c_str(), (download_ / "websetup_e2e.exe").c_str(), FALSE);
     WriteText(download_ / "cfg\\Updater.cfg", "~ip=localhost~srvl=UpdateServlet~po=" +
@@ -133,17 +137,36 @@ class WindowsMachine {
   }
   ~WindowsMachine() {
     WaitForTheClientToEnd();
+    RemoveInstallation();
+  }
+
+  static void RemoveInstallation() {
+    StopProgramsOfTheInstallation();
     platform::Win32Registry registry;
     (void)registry.DeleteKey(Hive::LocalMachine, kAppKey);
     (void)registry.DeleteKey(Hive::LocalMachine, kUninstallKey);
     (void)registry.DeleteKey(Hive::CurrentUser, kAppKey);
     platform::Win32Shell shell;
-    const DWORD installDir = GetFileAttributesA(InstallDir().c_str());
-    if (installDir != INVALID_FILE_ATTRIBUTES) {
-      EXPECT_EQ(shell.DeleteTree(InstallDir(), false), 0);
+    if (GetFileAttributesA(InstallDir().c_str()) != INVALID_FILE_ATTRIBUTES) {
+      EXPECT_EQ(shell.DeleteTree(InstallDir(), false), 0) << "the installation folder stays";
     }
     (void)shell.DeleteTree(MenuFolder(), false);
     DeleteFileA(DesktopLink().c_str());
+  }
+
+  // Programs still running from the installation folder (a client program
+  // that hangs, an installer left by a test that failed) hold its files.
+  static void StopProgramsOfTheInstallation() {
+    platform::Win32Processes processes;
+    const std::string folder = InstallDir() + "\\";
+    for (const auto& process : processes.Snapshot()) {
+      if (_strnicmp(process.exePath.c_str(), folder.c_str(), folder.size()) != 0) continue;
+      const HANDLE handle = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(process.pid));
+      if (handle == nullptr) continue;
+      TerminateProcess(handle, 1);
+      WaitForSingleObject(handle, 5000);
+      CloseHandle(handle);
+    }
   }
 
   static std::string InstallDir() { return "C:\\Program Files\\Quorix"; }

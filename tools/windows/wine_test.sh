@@ -26,6 +26,9 @@ export WINEDLLOVERRIDES="winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 
+# "Z:" and the path with backslashes: Wine's drive Z: is the Linux root.
+winepath_of() { printf 'Z:%s' "$1" | tr / '\\'; }
+
 stop_wine() { "$wineserver" -k 2>/dev/null || true; }
 trap stop_wine EXIT
 
@@ -36,7 +39,25 @@ if [ "${WINE_TEST_REUSE_PREFIX:-0}" != 1 ] || [ ! -f "$wine_root/ready" ]; then
   mkdir -p "$WINEPREFIX" "$HOME" "$wine_root/scratch"
   started=$(date +%s)
   timeout 300 "$wine64" wineboot -u </dev/null >"$wine_root/wineboot.log" 2>&1
-  timeout 60 "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+  # The null graphics driver; and no debugger on a crash: Wine would start
+  # winedbg, whose crash window never closes on the null display, so a
+  # crash would hang the run. "false" is no program, so the start of the
+  # debugger fails and the process ends at once with its exception code
+  # (the test programs print where it happened first).
+  cat > "$wine_root/settings.reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Drivers]
+"Graphics"="null"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
+"Debugger"="false"
+"Auto"="1"
+REG
+  timeout 60 "$wine64" regedit /S "$(winepath_of "$wine_root/settings.reg")" </dev/null >/dev/null 2>&1
   "$wineserver" -w
   touch "$wine_root/ready"
   echo "wine_test: prefix ready in $(( $(date +%s) - started )) s"
