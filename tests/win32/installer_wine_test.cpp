@@ -3,10 +3,12 @@
 // links and reports it leaves, and a failing download that leaves nothing.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <chrono>
 #include <functional>
 #include <thread>
 
+#include "platform/win32/native_player.h"
 #include "platform/win32/processes_win32.h"
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/win32_file_system.h"
@@ -97,7 +99,10 @@ std::vector<HWND> MessageBoxesOf(DWORD pid) {
         char className[64] = {};
         GetClassNameA(window, className, sizeof className);
         // A box is shown once all its texts are in place.
-        if (owner == s->pid && std::string(className) == "#32770" && IsWindowVisible(window)) {
+        // A box has its buttons as its own children; a movie dialog has
+        // none (its movie's buttons lie inside the movie control).
+        const bool buttons = GetDlgItem(window, IDOK) != nullptr || GetDlgItem(window, IDYES) != nullptr;
+        if (owner == s->pid && std::string(className) == "#32770" && IsWindowVisible(window) && buttons) {
           s->boxes.push_back(window);
         }
         return TRUE;
@@ -118,6 +123,22 @@ std::string BoxText(HWND box) {
       },
       reinterpret_cast<LPARAM>(&text));
   return text;
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Polls `done` until it holds or `bound` has passed; its last answer.
+bool WaitFor(std::chrono::seconds bound, const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return true;
 }
 
 // One user's machine: the downloaded program with its server override next
@@ -183,9 +204,26 @@ class WindowsMachine {
   ProgramRun RunScript(const std::string& script, int timeoutSeconds = 120) {
     const std::string scriptPath = download_ / "script.txt";
     WriteText(scriptPath, script);
+    return Run("\"" + scriptPath + "\" \"" + (download_ / "record.txt") + "\"", timeoutSeconds,
+               [](DWORD pid, ProgramRun& run) {
+                 for (HWND box : MessageBoxesOf(pid)) {
+                   run.boxes.push_back(BoxText(box));
+                   PostMessageA(box, WM_COMMAND, IDOK, 0);
+                 }
+               });
+  }
+
+  // Runs the program with the native player; `user` is called every 50 ms
+  // with the program's process id while it runs.
+  ProgramRun RunNative(const std::function<void(DWORD pid, ProgramRun& run)>& user, int timeoutSeconds = 180) {
+    return Run("--native", timeoutSeconds, user);
+  }
+
+  ProgramRun Run(const std::string& arguments, int timeoutSeconds,
+                 const std::function<void(DWORD pid, ProgramRun& run)>& tick) {
     SetEnvironmentVariableA("WEBSETUP_SAMPLE_LOG", (download_ / "sample.log").c_str());
-    std::string commandLine = "\"" + (download_ / "websetup_e2e.exe") + "\" \"" + scriptPath + "\" \"" +
-                              (download_ / "record.txt") + "\" " + std::to_string(server_.httpsPort());
+    std::string commandLine = "\"" + (download_ / "websetup_e2e.exe") + "\" " + arguments + " " +
+                              std::to_string(server_.httpsPort());
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
@@ -198,10 +236,7 @@ class WindowsMachine {
     SetEnvironmentVariableA("WEBSETUP_SAMPLE_LOG", nullptr);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     while (WaitForSingleObject(started.hProcess, 50) == WAIT_TIMEOUT) {
-      for (HWND box : MessageBoxesOf(started.dwProcessId)) {
-        run.boxes.push_back(BoxText(box));
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-      }
+      tick(started.dwProcessId, run);
       if (std::chrono::steady_clock::now() > deadline) {
         ADD_FAILURE() << "the installer did not end within " << timeoutSeconds << " s";
         TerminateProcess(started.hProcess, 99);
@@ -216,15 +251,21 @@ class WindowsMachine {
   }
 
   // The sample client programs the installation started end by themselves
-  // at once; their files cannot be deleted while they run.
+  // at once; their files cannot be deleted while they run. Each program
+  // start under Wine takes a second or more on a loaded machine.
   static void WaitForTheClientToEnd() {
     platform::Win32Processes processes;
-    for (int i = 0; i < 250; ++i) {
-      bool running = false;
-      for (const auto& process : processes.Snapshot()) running = running || process.exeName.rfind("Quorix", 0) == 0;
-      if (!running) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const bool ended = WaitFor(std::chrono::seconds(30), [&] {
+      for (const auto& process : processes.Snapshot())
+        if (process.exeName.rfind("Quorix", 0) == 0) return false;
+      return true;
+    });
+    EXPECT_TRUE(ended) << "a client program still runs after 30 s";
+  }
+
+  // Waits until the sample client has been started `starts` times in all.
+  void WaitForClientStarts(size_t starts) const {
+    WaitFor(std::chrono::seconds(30), [&] { return Occurrences(SampleLog(), "QuorixSalon.exe") >= starts; });
   }
 
  private:
@@ -293,16 +334,8 @@ TEST(WindowsInstallation, AFreshInstallationLeavesFilesRegistryLinksAndReports) 
   EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "langID", "de"), 1);
 
   // The launcher, started at the end, starts the client with the folder.
-  for (int i = 0; i < 200 && machine.SampleLog().find("QuorixSalon.exe") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
+  machine.WaitForClientStarts(1);
   EXPECT_NE(machine.SampleLog().find("QuorixSalon.exe"), std::string::npos) << machine.SampleLog();
-}
-
-size_t Occurrences(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
 }
 
 // The second run offers Reinstall or Play: Play starts the launcher again,
@@ -312,17 +345,13 @@ TEST(WindowsInstallation, ASecondRunPlaysOrReinstalls) {
   ASSERT_TRUE(server.started());
   WindowsMachine machine(server);
   ASSERT_EQ(machine.RunScript(kInstallScript).exitCode, 0u);
-  for (int i = 0; i < 200 && Occurrences(machine.SampleLog(), "QuorixSalon.exe") < 1; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
+  machine.WaitForClientStarts(1);
   // Play would bring a lobby still running forward instead of starting one.
   WindowsMachine::WaitForTheClientToEnd();
 
   const ProgramRun play = machine.RunScript("on load DlgMsg.qrx: Ready 400~240\non Msg=ReInstall~Quorix~Play: Play\n");
   EXPECT_EQ(play.exitCode, 0u) << ::testing::PrintToString(play.boxes);
-  for (int i = 0; i < 200 && Occurrences(machine.SampleLog(), "QuorixSalon.exe") < 2; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
+  machine.WaitForClientStarts(2);
   EXPECT_EQ(Occurrences(machine.SampleLog(), "QuorixSalon.exe"), 2u) << machine.SampleLog();
   WindowsMachine::WaitForTheClientToEnd();
 
@@ -346,6 +375,135 @@ TEST(WindowsInstallation, AMissingFileEndsWithItsCodeAndLeavesNothing) {
   EXPECT_FALSE(platform::Win32FileSystem().Exists(WindowsMachine::InstallDir())) << "the half-made installation stays";
   EXPECT_FALSE(platform::Win32FileSystem().Exists(WindowsMachine::DesktopLink()));
   EXPECT_EQ(RegistryValue(kAppKey, "AppDirectory"), "<absent>");
+}
+
+// --- The native player, as a user sees it ---
+
+struct ControlSearch {
+  DWORD pid;
+  int id;
+  HWND found;
+};
+
+// The visible, enabled control `id` in any window of process `pid`.
+HWND ControlOf(DWORD pid, int id) {
+  ControlSearch search{pid, id, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<ControlSearch*>(context);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner != s->pid || !IsWindowVisible(window)) return TRUE;
+        EnumChildWindows(
+            window,
+            [](HWND child, LPARAM inner) -> BOOL {
+              auto* s = reinterpret_cast<ControlSearch*>(inner);
+              if (GetDlgCtrlID(child) != s->id || !IsWindowVisible(child) || !IsWindowEnabled(child)) return TRUE;
+              s->found = child;
+              return FALSE;
+            },
+            context);
+        return s->found == nullptr;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// A user of the native player: presses the buttons of `steps` in order,
+// each once, as soon as it is on the screen (a question's Yes is IDYES);
+// picks the language `language` in the list first. Error boxes are read
+// and closed. What the installer window looked like on the language page
+// is kept.
+class NativeUser {
+ public:
+  NativeUser(std::vector<int> steps, int language = 0) : steps_(std::move(steps)), language_(language) {}
+
+  void operator()(DWORD pid, ProgramRun& run) {
+    for (HWND box : MessageBoxesOf(pid)) {
+      if (GetDlgItem(box, IDYES) != nullptr) continue;  // a question: a step answers it
+      run.boxes.push_back(BoxText(box));
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+    if (taken == steps_.size()) return;
+    const HWND control = ControlOf(pid, steps_[taken]);
+    if (control == nullptr) return;
+    if (steps_[taken] == platform::kNativeNext) SeeLanguagePage(pid);
+    PostMessageA(control, BM_CLICK, 0, 0);
+    ++taken;
+  }
+
+  size_t taken = 0;
+  RECT client{}, frame{};
+  bool topmost = false;
+
+ private:
+  void SeeLanguagePage(DWORD pid) {
+    const HWND list = ControlOf(pid, platform::kNativeLanguageList);
+    if (list == nullptr) return;
+    SendMessageA(list, LB_SETCURSEL, language_, 0);
+    const HWND dialog = GetAncestor(list, GA_ROOT);
+    GetClientRect(dialog, &client);
+    GetWindowRect(dialog, &frame);
+    topmost = (GetWindowLongPtrA(dialog, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+  }
+
+  std::vector<int> steps_;
+  int language_;
+};
+
+const std::vector<int> kInstallSteps = {platform::kNativeNext, platform::kNativeInstall, platform::kNativeAccept};
+
+TEST(NativePlayerInstallation, AUserInstallsThroughTheNativePlayer) {
+  RefServer server(SampleClient());
+  ASSERT_TRUE(server.started());
+  WindowsMachine machine(server);
+  NativeUser user(kInstallSteps, 1);  // Deutsch
+  const ProgramRun run = machine.RunNative(std::ref(user));
+  EXPECT_EQ(run.exitCode, 0u) << ::testing::PrintToString(run.boxes);
+  EXPECT_TRUE(run.boxes.empty()) << ::testing::PrintToString(run.boxes);
+  EXPECT_EQ(user.taken, kInstallSteps.size());
+  EXPECT_TRUE(platform::Win32FileSystem().Exists(WindowsMachine::InstallDir() + "\\QuorixSalon.exe"));
+  const auto requests = server.Requests();
+  EXPECT_EQ(FinishCode(requests), "100") << UpdateExchange(requests);
+  EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "langID", "de"), 1);
+
+  // The window the movie asked for: 640 x 480, centred on the work area,
+  // above the other windows.
+  RECT work{};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_EQ(user.client.right, 640);
+  EXPECT_EQ(user.client.bottom, 480);
+  EXPECT_LE(std::abs((user.frame.left + user.frame.right) - (work.left + work.right)), 1);
+  EXPECT_LE(std::abs((user.frame.top + user.frame.bottom) - (work.top + work.bottom)), 1);
+  EXPECT_TRUE(user.topmost);
+  machine.WaitForClientStarts(1);
+}
+
+// The reinstall/play dialog of the native player: Play starts the game,
+// Reinstall (after its question) installs again.
+TEST(NativePlayerInstallation, ASecondRunPlaysOrReinstalls) {
+  RefServer server(SampleClient());
+  ASSERT_TRUE(server.started());
+  WindowsMachine machine(server);
+  NativeUser install(kInstallSteps);
+  ASSERT_EQ(machine.RunNative(std::ref(install)).exitCode, 0u);
+  machine.WaitForClientStarts(1);
+  WindowsMachine::WaitForTheClientToEnd();
+
+  NativeUser player({platform::kNativePlay});
+  const ProgramRun play = machine.RunNative(std::ref(player));
+  EXPECT_EQ(play.exitCode, 0u) << ::testing::PrintToString(play.boxes);
+  machine.WaitForClientStarts(2);
+  EXPECT_EQ(Occurrences(machine.SampleLog(), "QuorixSalon.exe"), 2u) << machine.SampleLog();
+  WindowsMachine::WaitForTheClientToEnd();
+
+  std::vector<int> steps = {platform::kNativeReinstall, IDYES};
+  steps.insert(steps.end(), kInstallSteps.begin(), kInstallSteps.end());
+  NativeUser reinstaller(steps);
+  const ProgramRun reinstall = machine.RunNative(std::ref(reinstaller));
+  EXPECT_EQ(reinstall.exitCode, 0u) << ::testing::PrintToString(reinstall.boxes);
+  EXPECT_EQ(reinstaller.taken, steps.size());
+  EXPECT_EQ(Count(server.Requests(), "/servlet/UpdateServlet", "txt", "FINISH"), 2) << UpdateExchange(server.Requests());
 }
 
 }  // namespace

@@ -17,7 +17,8 @@ shift 2
 wine64=/usr/lib/wine/wine64
 [ -x "$wine64" ] || { echo "wine_test: $wine64 is missing (Debian package wine64)" >&2; exit 2; }
 
-wine_root="$linux_build/wine"
+# WINE_TEST_ROOT puts the prefix elsewhere (two runs side by side).
+wine_root="${WINE_TEST_ROOT:-$linux_build/wine}"
 export WINEPREFIX="$wine_root/prefix"
 export HOME="$wine_root/home"
 export WINEARCH=win64
