@@ -3,8 +3,10 @@
 // links and reports it leaves, and a failing download that leaves nothing.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -24,6 +26,7 @@ using platform::SpecialFolder;
 using testing_support::ReadText;
 using testing_support::RefServer;
 using testing_support::RefServerOptions;
+using testing_support::RunLinuxShell;
 using testing_support::Win32TestFolder;
 using testing_support::WindowsPathOf;
 using testing_support::WriteText;
@@ -504,6 +507,152 @@ TEST(NativePlayerInstallation, ASecondRunPlaysOrReinstalls) {
   EXPECT_EQ(reinstall.exitCode, 0u) << ::testing::PrintToString(reinstall.boxes);
   EXPECT_EQ(reinstaller.taken, steps.size());
   EXPECT_EQ(Count(server.Requests(), "/servlet/UpdateServlet", "txt", "FINISH"), 2) << UpdateExchange(server.Requests());
+}
+
+// --- Seen on screen ---
+
+// One photograph of the X server's root window: the picture is kept as a
+// PNG artefact, its pixels read back from a PPM copy.
+struct Screen {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+  bool Read(const std::string& ppmPath) {
+    const std::string data = ReadText(ppmPath);
+    int maxValue = 0, consumed = 0;
+    if (std::sscanf(data.c_str(), "P6 %d %d %d%n", &width, &height, &maxValue, &consumed) != 3 || maxValue != 255) {
+      return false;
+    }
+    const size_t start = static_cast<size_t>(consumed) + 1;  // one white space after the header
+    if (data.size() < start + static_cast<size_t>(width) * height * 3) return false;
+    rgb.assign(data.begin() + static_cast<std::ptrdiff_t>(start), data.end());
+    return true;
+  }
+  COLORREF At(int x, int y) const {
+    const size_t i = (static_cast<size_t>(y) * width + x) * 3;
+    return RGB(rgb[i], rgb[i + 1], rgb[i + 2]);
+  }
+};
+
+// Takes a picture of the screen into `folder` (a Linux path) as
+// `name`.png; the pixels of it in `screen`.
+bool Photograph(const std::string& folder, const std::string& name, Screen& screen) {
+  const char* display = std::getenv("DISPLAY");
+  const std::string png = folder + "/" + name + ".png";
+  const std::string ppm = folder + "/" + name + ".ppm";
+  const std::string done = folder + "/" + name + ".done";
+  RunLinuxShell(std::string("DISPLAY=") + (display ? display : ":0") + " import -window root " + png +
+                " && convert " + png + " " + ppm + "; touch " + done);
+  if (!WaitFor(std::chrono::seconds(30), [&] { return ReadText(WindowsPathOf(done)) != "<missing>"; })) return false;
+  const bool read = screen.Read(WindowsPathOf(ppm));
+  DeleteFileA(WindowsPathOf(ppm).c_str());
+  DeleteFileA(WindowsPathOf(done).c_str());
+  return read;
+}
+
+// What a page looks like on the photograph, inside the installer window:
+// how much of it is the brand colour, how many colours it has.
+struct PageLook {
+  int brandPixels = 0;
+  int colours = 0;
+};
+
+PageLook LookAt(const Screen& screen, const RECT& area, COLORREF brand) {
+  PageLook look;
+  std::vector<COLORREF> seen;
+  for (int y = std::max<int>(0, area.top); y < std::min<int>(screen.height, area.bottom); ++y) {
+    for (int x = std::max<int>(0, area.left); x < std::min<int>(screen.width, area.right); ++x) {
+      const COLORREF colour = screen.At(x, y);
+      look.brandPixels += colour == brand;
+      if (seen.size() < 64 && std::find(seen.begin(), seen.end(), colour) == seen.end()) seen.push_back(colour);
+    }
+  }
+  look.colours = static_cast<int>(seen.size());
+  return look;
+}
+
+// A user who photographs each page before pressing its button, and checks
+// the picture: the window's client area at the movie's size, centred on
+// the work area, the brand colour's band across it, text on the page.
+class PhotographingUser {
+ public:
+  struct Step {
+    int control;       // pressed once the page shows it
+    const char* name;  // the picture's name
+    int wantWidth, wantHeight;
+    int textControl = 0;         // when set: photographed once this control's text
+    const char* text = nullptr;  // holds this
+  };
+  PhotographingUser(std::string folder, std::vector<Step> steps) : folder_(std::move(folder)), steps_(std::move(steps)) {}
+
+  void operator()(DWORD pid, ProgramRun& run) {
+    if (taken == steps_.size()) return;
+    const Step& step = steps_[taken];
+    const HWND control = ControlOf(pid, step.control);
+    if (control == nullptr) return;
+    if (step.textControl != 0) {
+      char shown[256] = {};
+      const HWND text = ControlOf(pid, step.textControl);
+      if (text != nullptr) GetWindowTextA(text, shown, sizeof shown);
+      if (std::string(shown).find(step.text) == std::string::npos) return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));  // the page is drawn
+    const HWND dialog = GetAncestor(control, GA_ROOT);
+    RECT client{}, frame{}, work{};
+    GetClientRect(dialog, &client);
+    GetWindowRect(dialog, &frame);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    POINT origin{0, 0};
+    ClientToScreen(dialog, &origin);
+    Screen screen;
+    if (!Photograph(folder_, step.name, screen)) {
+      ADD_FAILURE() << "no picture of " << step.name;
+    } else {
+      const RECT area{origin.x, origin.y, origin.x + client.right, origin.y + client.bottom};
+      const PageLook look = LookAt(screen, area, RGB(75, 70, 43));
+      EXPECT_GE(look.brandPixels, step.wantWidth * 50) << step.name << ": the brand colour's band";
+      EXPECT_GE(look.colours, 16) << step.name << ": a page with text and controls, not a blank one";
+    }
+    EXPECT_EQ(client.right, step.wantWidth) << step.name;
+    EXPECT_EQ(client.bottom, step.wantHeight) << step.name;
+    EXPECT_LE(std::abs((frame.left + frame.right) - (work.left + work.right)), 1) << step.name << " centred";
+    EXPECT_LE(std::abs((frame.top + frame.bottom) - (work.top + work.bottom)), 1) << step.name << " centred";
+    PostMessageA(control, BM_CLICK, 0, 0);
+    ++taken;
+    (void)run;
+  }
+
+  size_t taken = 0;
+
+ private:
+  std::string folder_;
+  std::vector<Step> steps_;
+};
+
+// Runs only on a display: tools/windows/wine_test.sh runs it under Xvfb in
+// Wine's virtual desktop and names the pictures' folder.
+TEST(NativePlayerScreens, EachPageOfAnInstallationAndOfTheSecondRunIsShownWhole) {
+  const char* folder = std::getenv("WEBSETUP_SCREENSHOTS");
+  if (folder == nullptr) GTEST_SKIP() << "no display: tools/windows/wine_test.sh runs this under Xvfb";
+  RefServer server(SampleClient());
+  ASSERT_TRUE(server.started());
+  // A slow file keeps the progress page on the screen for its picture.
+  server.Misbehave("trickle", "/files/client/Tavrel.dll", 1, "", 0, 60000);
+  WindowsMachine machine(server);
+  PhotographingUser installer(folder, {{platform::kNativeNext, "01-language", 640, 480},
+                                       {platform::kNativeInstall, "02-folder", 640, 480},
+                                       {platform::kNativeRunBar, "03-progress", 640, 480, platform::kNativeFileName, "Tavrel"},
+                                       {platform::kNativeAccept, "04-licence", 640, 480}});
+  const ProgramRun install = machine.RunNative(std::ref(installer));
+  EXPECT_EQ(install.exitCode, 0u);
+  EXPECT_EQ(installer.taken, 4u);
+  machine.WaitForClientStarts(1);
+  WindowsMachine::WaitForTheClientToEnd();
+
+  PhotographingUser player(folder, {{platform::kNativePlay, "05-reinstall-or-play", 400, 240}});
+  const ProgramRun play = machine.RunNative(std::ref(player));
+  EXPECT_EQ(play.exitCode, 0u);
+  EXPECT_EQ(player.taken, 1u);
+  machine.WaitForClientStarts(2);
 }
 
 }  // namespace

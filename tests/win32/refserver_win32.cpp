@@ -28,22 +28,6 @@ constexpr auto kStartTimeout = std::chrono::seconds(10);
 // time-out (5 s) passes before it can end.
 constexpr auto kStopTimeout = std::chrono::seconds(12);
 
-// Runs `script` with the Linux shell, without waiting for it. The script
-// must not hold a double quote. For a Linux program Wine fills the process
-// information with values that are no handles of this process: closing them
-// would close whatever handles happen to carry those numbers.
-bool RunLinuxShell(const std::string& script) {
-  std::string commandLine = "\"Z:\\bin\\sh\" -c \"" + script + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION started{};
-  if (!CreateProcessA("Z:\\bin\\sh", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &started)) {
-    return false;
-  }
-  return true;
-}
-
 std::string ReadWholeFile(const std::string& windowsPath) {
   std::ifstream in(windowsPath, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -105,6 +89,21 @@ std::string ShellQuoted(const std::string& text) {
 }
 
 }  // namespace
+
+// For a Linux program Wine fills the process
+// information with values that are no handles of this process: closing them
+// would close whatever handles happen to carry those numbers.
+bool RunLinuxShell(const std::string& script) {
+  std::string commandLine = "\"Z:\\bin\\sh\" -c \"" + script + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessA("Z:\\bin\\sh", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &started)) {
+    return false;
+  }
+  return true;
+}
 
 std::string WindowsPathOf(const std::string& linuxPath) {
   std::string out = "Z:" + linuxPath;

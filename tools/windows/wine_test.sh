@@ -75,4 +75,40 @@ mkdir -p "$wine_root/locale"
 localedef -i ru_RU -f UTF-8 "$wine_root/locale/ru_RU.UTF-8"
 LOCPATH="$wine_root/locale" LC_ALL=ru_RU.UTF-8 timeout 120 "$wine64" win32_tests.exe --gtest_color=no --gtest_filter='Win32AnsiNamesTest.*' \
   </dev/null || status=$?
+
+# Seen on screen: the native player's pages photographed under Xvfb in
+# Wine's virtual desktop (a bare X server draws no title bars), with the
+# X11 driver in place of the null one for this part only. The pictures stay
+# in the build folder.
+screens="$linux_build/test-artifacts/windows-screens"
+[ -n "${WINE_TEST_ROOT:-}" ] && screens="$wine_root/screens"
+rm -rf "$screens"
+mkdir -p "$screens"
+echo "wine_test: the native player on screen (pictures in $screens)"
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -w 2>/dev/null || true
+use_display() {
+  cat > "$wine_root/display.reg" <<REG
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Drivers]
+"Graphics"="$1"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer]
+"Desktop"=$2
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"Default"="1024x768"
+REG
+  timeout 60 "$wine64" regedit /S "$(winepath_of "$wine_root/display.reg")" </dev/null >/dev/null 2>&1
+  "$wineserver" -w 2>/dev/null || true
+}
+use_display x11 '"Default"'
+WEBSETUP_SCREENSHOTS="$screens" timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
+  timeout 300 "$1" win32_tests.exe --gtest_color=no --gtest_filter="NativePlayerScreens.*" </dev/null
+  result=$?
+  "$2" -k 2>/dev/null
+  exit $result' sh "$wine64" "$wineserver" || status=$?
+use_display null -
+ls "$screens"
 exit $status

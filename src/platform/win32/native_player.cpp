@@ -417,7 +417,7 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
         Control("BUTTON", kNativeBrowse, "Browse...", WS_TABSTOP | BS_PUSHBUTTON, 0, left + width - browseWidth, top - 1,
                 browseWidth, 28);
         top += 26 + 10;
-        Text(kNativeFolderNote, folderNote_.empty() ? "The game and its updates take about 50 MB." : folderNote_, left,
+        Text(kNativeFolderNote, folderNote_.empty() ? "Choose Browse to pick another folder." : folderNote_, left,
              top, width, 2 * kLineHeight);
         Buttons({{kNativeInstall, "Install"}});
         SetFocus(edit);
@@ -458,7 +458,7 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
       case Page::Offer:
         Text(kNativeOffer,
              Format("%s is installed on this computer", offeredApp_) +
-                 (installedFolder_.empty() ? std::string(".") : ", in " + installedFolder_ + ".") +
+                 (installedFolder_.empty() ? std::string(".") : " in\r\n" + installedFolder_) +
                  "\r\n\r\nPlay it now, or install it again.",
              left, top, width, 4 * kLineHeight);
         Buttons({{kNativeReinstall, "Reinstall"}, {kNativePlay, "Play"}});
@@ -468,6 +468,11 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
         break;
     }
     InvalidateRect(window_, nullptr, TRUE);
+  }
+
+  bool HasButtons() const {
+    return page_ == Page::Language || page_ == Page::Folder || page_ == Page::Error || page_ == Page::Licence ||
+           page_ == Page::Offer;
   }
 
   int BandHeight() const { return kind_ == MovieKind::Reinstall ? 64 : 84; }
@@ -539,11 +544,13 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
       RECT heading{kMargin, 12 + 32, width_ - kMargin, BandHeight() - 6};
       DrawTextA(dc, Heading().c_str(), -1, &heading, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
       SelectObject(dc, old);
-      // The rule above the buttons.
-      const HBRUSH rule = CreateSolidBrush(kRuleColour);
-      RECT line{0, height_ - kMargin - kButtonHeight - 6, width_, height_ - kMargin - kButtonHeight - 5};
-      FillRect(dc, &line, rule);
-      DeleteObject(rule);
+      // The rule above the buttons, on the pages that have some.
+      if (HasButtons()) {
+        const HBRUSH rule = CreateSolidBrush(kRuleColour);
+        RECT line{0, height_ - kMargin - kButtonHeight - 6, width_, height_ - kMargin - kButtonHeight - 5};
+        FillRect(dc, &line, rule);
+        DeleteObject(rule);
+      }
     }
     EndPaint(window_, &paint);
   }
