@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/builtin_movies.h"
 #include "platform/win32/win32_api.h"
 #include "platform/win32/win32_window.h"
 
@@ -21,8 +22,6 @@ namespace platform {
 namespace {
 
 constexpr const char* kPlayerClass = "WebsetupNativeMovie";
-constexpr const char* kInstallerSize = "640~480";
-constexpr const char* kReinstallSize = "400~240";
 
 // Layout in pixels.
 constexpr int kMargin = 24;
@@ -48,61 +47,8 @@ constexpr const char* kLicence =
     "It comes without warranty of any kind. The operator's terms of use apply to everything you do in it.\r\n\r\n"
     "By choosing Accept you agree to these terms. Choose Decline to leave: nothing will be installed.";
 
-enum class MovieKind { Empty, Installer, Reinstall };
+using MovieKind = BuiltInMovie;
 enum class Page { None, Welcome, Language, Folder, Progress, Error, Licence, Finishing, Offer };
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-MovieKind KindOf(const std::string& address) {
-  const std::string path = address.substr(0, address.find('?'));
-  const size_t slash = path.find_last_of("/\\");
-  const std::string name = Lower(slash == std::string::npos ? path : path.substr(slash + 1));
-  if (name == "dlgupdater.qrx") return MovieKind::Installer;
-  if (name == "dlgmsg.qrx") return MovieKind::Reinstall;
-  return MovieKind::Empty;
-}
-
-// The reinstall movie lies in the installation, "<folder>\qrx\DlgMsg.qrx".
-std::string InstalledFolderOf(const std::string& address) {
-  const std::string path = address.substr(0, address.find('?'));
-  const size_t slash = path.find_last_of("/\\");
-  if (slash == std::string::npos) return {};
-  const std::string movies = path.substr(0, slash);
-  const size_t parent = movies.find_last_of("/\\");
-  if (parent == std::string::npos || Lower(movies.substr(parent + 1)) != "qrx") return movies;
-  return movies.substr(0, parent);
-}
-
-std::vector<std::string> SplitTilde(const std::string& text) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (;;) {
-    const size_t tilde = text.find('~', start);
-    fields.push_back(text.substr(start, tilde == std::string::npos ? std::string::npos : tilde - start));
-    if (tilde == std::string::npos) return fields;
-    start = tilde + 1;
-  }
-}
-
-// A size as the movie shows it: the worker sends most sizes formatted
-// ("030k"); plain byte counts are formatted the same way here.
-std::string ShownSize(const std::string& text) {
-  if (text.empty()) return "0";
-  if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return text;
-  const double bytes = std::strtod(text.c_str(), nullptr);
-  char shown[32];
-  if (bytes < 1024) {
-    std::snprintf(shown, sizeof shown, "%.0f bytes", bytes);
-  } else if (bytes < 1047040) {
-    std::snprintf(shown, sizeof shown, "%.0f KB", std::floor((bytes + 512) / 1024));
-  } else {
-    std::snprintf(shown, sizeof shown, "%.1f MB", bytes / 1048576.0);
-  }
-  return shown;
-}
 
 int Permille(const std::string& fraction) {
   const double value = std::strtod(fraction.c_str(), nullptr);
@@ -198,16 +144,16 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
   // --- The movie control's operations ---
 
   void Load(const std::string& address) {
-    kind_ = MovieKind::Empty;
+    kind_ = MovieKind::None;
     variables_.clear();
-    kind_ = KindOf(address);
+    kind_ = BuiltInMovieOf(address);
     ShowPage(Page::None);
     if (kind_ == MovieKind::Installer) {
-      Raise("InitPreloader", kInstallerSize);
-      Raise("InitDialog", kInstallerSize);
+      Raise("InitPreloader", kInstallerMovieSize);
+      Raise("InitDialog", kInstallerMovieSize);
     } else if (kind_ == MovieKind::Reinstall) {
-      installedFolder_ = InstalledFolderOf(address);
-      Raise("Ready", kReinstallSize);
+      installedFolder_ = InstallationOfMovie(address);
+      Raise("Ready", kReinstallMovieSize);
     }
   }
 
@@ -322,7 +268,7 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
   }
 
   void ShowProgress(const std::string& text) {
-    const std::vector<std::string> fields = SplitTilde(text);
+    const std::vector<std::string> fields = SplitTildeFields(text);
     const auto field = [&](size_t i) { return i < fields.size() ? fields[i] : std::string(); };
     if (field(1).empty() || field(1) == "0") {
       // "0~0~0" starts a run: nothing to show until a file comes.
@@ -336,7 +282,7 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
         fileName_ = "unpacked files";
       }
       char line[256];
-      std::snprintf(line, sizeof line, "%s of %s   at %.1f KB/s", ShownSize(done).c_str(), ShownSize(field(1)).c_str(),
+      std::snprintf(line, sizeof line, "%s of %s   at %.1f KB/s", MovieSizeText(done).c_str(), MovieSizeText(field(1)).c_str(),
                     std::strtod(field(2).c_str(), nullptr));
       figures_ = line;
       filePermille_ = Permille(field(3));
@@ -353,7 +299,7 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
 
   void Offer(const std::string& offer) {
     // "ReInstall~<app>~Play"
-    const std::vector<std::string> fields = SplitTilde(offer);
+    const std::vector<std::string> fields = SplitTildeFields(offer);
     if (fields.size() > 1 && !fields[1].empty()) offeredApp_ = fields[1];
     ShowPage(Page::Offer);
   }
@@ -633,7 +579,7 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
   HFONT headingFont_ = nullptr;
   int width_ = 0;
   int height_ = 0;
-  MovieKind kind_ = MovieKind::Empty;
+  MovieKind kind_ = MovieKind::None;
   Page page_ = Page::None;
   std::map<std::string, std::string> variables_;
   int language_ = 0;
