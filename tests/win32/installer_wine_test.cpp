@@ -438,6 +438,7 @@ class NativeUser {
   NativeUser(std::vector<int> steps, int language = 0) : steps_(std::move(steps)), language_(language) {}
 
   void operator()(DWORD pid, ProgramRun& run) {
+    sawErrorPage = sawErrorPage || ControlOf(pid, platform::kNativeErrorText) != nullptr;
     for (HWND box : MessageBoxesOf(pid)) {
       // A question or the folder picker: a step answers it.
       if (GetDlgItem(box, IDYES) != nullptr || IsFolderPicker(box)) continue;
@@ -453,6 +454,7 @@ class NativeUser {
   }
 
   size_t taken = 0;
+  bool sawErrorPage = false;
   RECT client{}, frame{};
   bool topmost = false;
 
@@ -528,6 +530,23 @@ TEST(NativePlayerInstallation, ASecondRunPlaysOrReinstalls) {
   EXPECT_EQ(reinstall.exitCode, 0u) << ::testing::PrintToString(reinstall.boxes);
   EXPECT_EQ(reinstaller.taken, steps.size());
   EXPECT_EQ(Count(server.Requests(), "/servlet/UpdateServlet", "txt", "FINISH"), 2) << UpdateExchange(server.Requests());
+}
+
+// A file list that cannot be fetched shows the error page while the
+// session ends with the list's code and its box, leaving nothing behind.
+TEST(NativePlayerInstallation, AFailedFileListShowsTheErrorAndLeavesNothing) {
+  RefServer server(SampleClient());
+  ASSERT_TRUE(server.started());
+  server.Misbehave("html", "/servlet/UpdateServlet", 1, "11");
+  WindowsMachine machine(server);
+  NativeUser user({platform::kNativeNext, platform::kNativeInstall});
+  const ProgramRun run = machine.RunNative(std::ref(user));
+  EXPECT_EQ(user.taken, 2u);
+  EXPECT_TRUE(user.sawErrorPage);
+  EXPECT_EQ(run.exitCode, 20u) << ::testing::PrintToString(run.boxes);
+  EXPECT_EQ(FinishCode(server.Requests()), "20");
+  EXPECT_FALSE(run.boxes.empty());
+  EXPECT_FALSE(platform::Win32FileSystem().Exists(WindowsMachine::InstallDir())) << "the half-made installation stays";
 }
 
 // --- Seen on screen ---
