@@ -58,7 +58,9 @@ TEST(Win32IdentityTest, RoutesRunToTheirEnd) {
     ++answered;
     withAddress += adapter.address != std::array<uint8_t, 6>{};
   }
-  if (answered > 0) EXPECT_GE(withAddress, 1) << "no answering adapter has an address";
+  if (answered > 0) {
+    EXPECT_GE(withAddress, 1) << "no answering adapter has an address";
+  }
 }
 
 }  // namespace
