@@ -99,7 +99,7 @@ clean:
 # $(BUILD)/windows-<arch>. The x86_64 build also makes the tests of the
 # Windows layer.
 WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
-                    wine wine64 xvfb libgtest-dev nlohmann-json3-dev cmake python3 locales
+                    wine wine64 xvfb xauth imagemagick libgtest-dev nlohmann-json3-dev cmake python3 locales
 WINDOWS_ARCHS := i686 x86_64
 
 windows:

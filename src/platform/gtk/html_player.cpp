@@ -6,7 +6,7 @@
 
 #include "platform/gtk/gtk_window.h"
 #include "platform/gtk/web_engine.h"
-#include "platform/movie_kind.h"
+#include "platform/builtin_movies.h"
 
 namespace platform {
 
@@ -119,7 +119,7 @@ class HtmlMovieControl : public MovieControl {
   void SetMovie(const std::string& address) override {
     Flush();
     movieUri_ = MovieUri(address);
-    kind_ = MovieKindOf(address);
+    kind_ = BuiltInMovieOf(address);
     heard_ = false;
     failed_ = false;
     if (boundTimer_ != 0) g_source_remove(boundTimer_);
@@ -191,8 +191,8 @@ class HtmlMovieControl : public MovieControl {
       g_source_remove(boundTimer_);
       boundTimer_ = 0;
     }
-    if (kind_ == MovieKind::Installer) Deliver("Error", "");
-    if (kind_ == MovieKind::Reinstall) Deliver("Play", "");
+    if (kind_ == BuiltInMovie::Installer) Deliver("Error", "");
+    if (kind_ == BuiltInMovie::Reinstall) Deliver("Play", "");
   }
 
   static void OnCommand(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data) {
@@ -291,7 +291,7 @@ class HtmlMovieControl : public MovieControl {
   WebKitUserContentManager* content_ = nullptr;
   WebKitWebView* view_ = nullptr;
   std::string movieUri_;
-  MovieKind kind_ = MovieKind::Empty;
+  BuiltInMovie kind_ = BuiltInMovie::None;
   bool heard_ = false;
   bool failed_ = false;
   guint boundTimer_ = 0;
