@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <type_traits>
 
 #include "platform/path.h"
 
@@ -12,7 +13,24 @@ namespace {
 
 std::string Cut(std::string_view text, size_t width) { return std::string(text.substr(0, width)); }
 
-thread_local std::string lastTransportFailure;
+// The cause of this thread's last failed exchange, kept in a plain array:
+// the Windows build frees a thread's thread-local storage before it runs the
+// destructors of what lives there, so a thread-local string corrupts the heap
+// at the end of its thread.
+struct FailureCause {
+  char text[256];
+  bool empty() const { return text[0] == '\0'; }
+  void clear() { text[0] = '\0'; }
+  std::string str() const { return text; }
+  FailureCause& operator=(std::string_view cause) {
+    const size_t length = std::min(cause.size(), sizeof text - 1);
+    cause.copy(text, length);
+    text[length] = '\0';
+    return *this;
+  }
+};
+static_assert(std::is_trivially_destructible_v<FailureCause>);
+thread_local FailureCause lastTransportFailure{};
 
 // One line per exchange in the session log: where, what came of it, how
 // long it took. The form itself stays out of the log.
@@ -23,7 +41,7 @@ void LogExchange(const platform::Platform& platform, const PostTarget& target, c
   std::string line = "exchange " + target.host + ":" + std::to_string(target.port) + "/" + objectName + ": " +
                      PostResultName(result) + ", " + std::to_string(bytes) + " bytes, " +
                      std::to_string(ms.count()) + " ms";
-  if (!lastTransportFailure.empty()) line += ", " + lastTransportFailure;
+  if (!lastTransportFailure.empty()) line += ", " + lastTransportFailure.str();
   platform.log->Write(line);
 }
 
@@ -86,9 +104,9 @@ std::string ConnectionAlertText(std::string_view host, std::string_view objectNa
   return Cut(text, kAlertTextWidth);
 }
 
-std::string LastTransportFailure() { return lastTransportFailure; }
+std::string LastTransportFailure() { return lastTransportFailure.str(); }
 
-void SetLastTransportFailure(std::string text) { lastTransportFailure = std::move(text); }
+void SetLastTransportFailure(std::string text) { lastTransportFailure = text; }
 
 PostResult PostForm(const platform::Platform& platform, const PostTarget& target, std::string_view body,
                     std::string& reply, size_t capacity) {
