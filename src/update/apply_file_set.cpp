@@ -168,7 +168,7 @@ int CUpdateVersionFiles::CreateSubDirs(std::string& path, const std::string& rd)
     path = platform::JoinPath(path, part);
     if (platform_.files->IsLink(path)) {
       // A link inside the installation may point anywhere: not followed.
-      platform::SetLastErrorCode(0);
+      platform_.system->SetLastErrorCode(0);
       Reports().FinishReport(kFinalSubDir, false, {path, rd});
       Reports().ErrorReport("Directory creation failed",
                             {net::ReportPair{"Dir", path}, net::ReportPair{"SubDir", rd}});
@@ -218,7 +218,7 @@ bool CUpdateVersionFiles::FailReplacedWorkDir() {
   for (const std::string* dir : {&updateDir_, &extractDir_}) {
     if (!platform_.files->IsLink(*dir)) continue;
     runResult_ = 1;
-    platform::SetLastErrorCode(0);
+    platform_.system->SetLastErrorCode(0);
     Reports().FinishReport(kFinalWorkDirCreate, false, {*dir});
     Reports().ErrorReport("Directory creation failed", {net::ReportPair{"Dir", *dir}});
     return true;
