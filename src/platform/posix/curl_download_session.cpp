@@ -424,7 +424,7 @@ class DownloadStream : public HttpStream {
 class CurlDownloadSession : public HttpDownloadSession {
  public:
   explicit CurlDownloadSession(const CurlDownloadSettings& settings)
-      : transfer_(std::make_shared<Transfer>(settings)) {}
+      : settings_(settings), transfer_(std::make_shared<Transfer>(settings)) {}
   // A stream that outlives its session only fails from here on.
   ~CurlDownloadSession() override { transfer_->Close(); }
 
@@ -438,7 +438,10 @@ class CurlDownloadSession : public HttpDownloadSession {
     return std::make_unique<DownloadStream>(transfer_, transfer_->generation());
   }
 
+  std::unique_ptr<DownloadBatch> NewBatch(int parallel) override { return NewCurlDownloadBatch(settings_, parallel); }
+
  private:
+  const CurlDownloadSettings settings_;
   std::shared_ptr<Transfer> transfer_;
 };
 

@@ -53,4 +53,11 @@ struct CurlDownloadSettings {
 // OpenUrl of the session fails and says so.
 std::unique_ptr<HttpDownloadSession> NewCurlDownloadSession(const CurlDownloadSettings& settings);
 
+// The parallel transfers of a session (curl_download_batch.cpp): libcurl's
+// multi interface on the calling thread, HTTP/2 streams over TLS where the
+// server offers them, else at most `parallel` connections per host. A
+// transfer that sends no byte for the no-data time-out ends failed. Never
+// null.
+std::unique_ptr<DownloadBatch> NewCurlDownloadBatch(const CurlDownloadSettings& settings, int parallel);
+
 }  // namespace platform
