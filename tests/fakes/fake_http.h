@@ -12,10 +12,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/http.h"
@@ -25,9 +27,13 @@ namespace fakes {
 struct HttpStep {
   bool fails = false;
   std::string data;
+  // Called when a read reaches the step, before its data; false fails the
+  // read. Lets a test hold one transfer until another has got somewhere.
+  std::function<bool()> gate = nullptr;
 };
 inline HttpStep Chunk(std::string data) { return {false, std::move(data)}; }
 inline HttpStep ReadFails() { return {true, {}}; }
+inline HttpStep Gated(std::function<bool()> gate, std::string data) { return {false, std::move(data), std::move(gate)}; }
 
 // One opening of an address: either it cannot be opened (with the reason
 // OpenUrl gives), or its body plays `steps`.
@@ -92,6 +98,7 @@ class FakeHttpClient : public platform::HttpClient {
       *received = 0;
       if (next_ == steps_.size()) return true;
       HttpStep& step = steps_[next_];
+      if (step.gate && !std::exchange(step.gate, nullptr)()) return false;
       if (step.fails) return false;
       *received = std::min(capacity, step.data.size());
       std::memcpy(buffer, step.data.data(), *received);
