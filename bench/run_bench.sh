@@ -12,8 +12,12 @@
 # are quoted. The output ends with one line per case:
 #   bench <set> <protocol> download_ratio=<installer/curl> apply_ratio=<installer/cp> peak_rss_mb=<n>
 #
+# After them, the wide-area cases (bench/run_wan_bench.sh) add their lines:
+#   bench wan-<profile> <set> <protocol> download_ratio=... link_ratio=... peak_rss_mb=<n>
+#
 # usage: bench/run_bench.sh [BUILD_DIR]   (default: build-bench)
-# Environment: BENCH_ROUNDS_SMALL (5), BENCH_ROUNDS_LARGE (5), BENCH_TMPDIR
+# Environment: BENCH_ROUNDS_SMALL (5), BENCH_ROUNDS_LARGE (5), BENCH_ROUNDS_WAN
+# (3), BENCH_LOOPBACK=0 / BENCH_WAN=0 (leave those cases out), BENCH_TMPDIR
 # (/var/tmp: the work folder needs about 5 GB on a disk-backed file system).
 set -euo pipefail
 
@@ -68,6 +72,7 @@ available_kb=$(df -Pk "$WORK" | awk 'NR == 2 { print $4 }')
 
 mkdir -p "$WORK/www" "$WORK/home" "$WORK/lists" "$WORK/runs" "$WORK/nginx/temp"
 for set in small large; do
+  [ "${BENCH_LOOPBACK:-1}" = 1 ] || break
   "$BIN/update_bench" make-set "$set" "$WORK/www" || fail "cannot make the $set set"
 done
 # The installer's settings live under the user's XDG folders: keep them in
@@ -207,7 +212,9 @@ start_nginx
 echo "nginx on 127.0.0.1:$HTTP_PORT (http) and :$HTTPS_PORT (https)"
 
 RESULTS=()
+[ "${BENCH_LOOPBACK:-1}" = 1 ] || echo "loopback cases skipped (BENCH_LOOPBACK=0)"
 for set in small large; do
+  [ "${BENCH_LOOPBACK:-1}" = 1 ] || break
   rounds=$ROUNDS_SMALL
   [ "$set" = large ] && rounds=$ROUNDS_LARGE
   for protocol in http https; do
@@ -248,4 +255,12 @@ for set in small large; do
 done
 
 rm -rf "$WORK/runs"
+stop_pid "$NGINX_PID" QUIT
+NGINX_PID=""
+
+# The same installer over an emulated wide-area link (bench/run_wan_bench.sh).
+if [ "${BENCH_WAN:-1}" = 1 ]; then
+  bench/run_wan_bench.sh "$BUILD" "$WORK" | tee "$WORK/wan.out" || fail "the wide-area cases failed"
+  while IFS= read -r line; do RESULTS+=("$line"); done < <(grep '^bench wan' "$WORK/wan.out" || true)
+fi
 printf '%s\n' "${RESULTS[@]}"

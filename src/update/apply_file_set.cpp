@@ -19,21 +19,6 @@ double SecondsSince(PhaseClock::time_point start) {
   return std::chrono::duration<double>(PhaseClock::now() - start).count();
 }
 
-// The parts of a record's folder, "/" and "\" both separating them.
-std::vector<std::string> FolderParts(const std::string& rd) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (char c : rd) {
-    if (c == '/' || c == '\\') {
-      if (!part.empty()) parts.push_back(part);
-      part.clear();
-    } else {
-      part.push_back(c);
-    }
-  }
-  if (!part.empty()) parts.push_back(part);
-  return parts;
-}
 
 }  // namespace
 

@@ -22,22 +22,6 @@ constexpr int kPumpWaitMs = 100;
 // Progress goes to the publisher at most this often.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
-// The parts of a record's folder, "/" and "\" both separating them.
-std::vector<std::string> Parts(const std::string& rd) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (char c : rd) {
-    if (c == '/' || c == '\\') {
-      if (!part.empty()) parts.push_back(part);
-      part.clear();
-    } else {
-      part.push_back(c);
-    }
-  }
-  if (!part.empty()) parts.push_back(part);
-  return parts;
-}
-
 }  // namespace
 
 std::string FormatSize(uint32_t bytes) {
@@ -103,6 +87,7 @@ void CUpdateVersionFiles::CloseDownloads() {
 int CUpdateVersionFiles::DownloadFile(const FileEntry& entry, const std::string& localPath) {
   const size_t index = static_cast<size_t>(&entry - fileTable_.data());
   cursor_ = index;
+  FetchAhead();  // the window moves on with the cursor
   auto found = fetches_.find(index);
   if (found != fetches_.end() && found->second->path != localPath) {
     DropFetches(index);  // fetched ahead for another place: start afresh
@@ -171,7 +156,7 @@ bool CUpdateVersionFiles::AheadPath(const FileEntry& entry, std::string* path) {
     if (archiveExtracted_ && ExtractedFileUsable(entry, ExtractedPath(entry))) return false;
     std::string folder = updateDir_;
     if (entry.Operation() == 'W') {
-      for (const std::string& part : Parts(entry.Rd())) {
+      for (const std::string& part : FolderParts(entry.Rd())) {
         folder = platform::JoinPath(folder, part);
         if (platform_.files->IsLink(folder)) return false;
         if (!platform_.files->IsDirectory(folder) && !platform_.files->MakeDirectory(folder)) return false;
