@@ -20,6 +20,7 @@
 # (3), BENCH_LOOPBACK=0 / BENCH_WAN=0 (leave those cases out), BENCH_TMPDIR
 # (/var/tmp: the work folder needs about 5 GB on a disk-backed file system).
 set -euo pipefail
+. "$(dirname "$0")/bench_common.sh"
 
 BUILD=$(cd "${1:-build-bench}" && pwd)
 BIN=$BUILD/bin
@@ -42,13 +43,6 @@ WORK=$(mktemp -d "${BENCH_TMPDIR:-/var/tmp}/websetup-bench-XXXXXX")
 chmod 755 "$WORK"  # nginx's workers may run as another user
 NGINX_PID=""
 REF_PID=""
-
-stop_pid() {
-  local pid=$1 signal=$2
-  [ -n "$pid" ] || return 0
-  kill "-$signal" "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
 
 cleanup() {
   stop_pid "$REF_PID" TERM
@@ -84,33 +78,13 @@ start_nginx() {
   for attempt in 1 2 3 4 5 6 7 8 9 10; do
     HTTP_PORT=$((20000 + RANDOM % 20000))
     HTTPS_PORT=$((HTTP_PORT + 1))
-    cat >"$WORK/nginx/nginx.conf" <<EOF
-worker_processes 1;
-pid $WORK/nginx/nginx.pid;
-error_log $WORK/nginx/error.log warn;
-events { worker_connections 256; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  tcp_nodelay on;
-  keepalive_timeout 300s;
-  keepalive_requests 100000;
-  default_type application/octet-stream;
-  client_body_temp_path $WORK/nginx/temp/body;
-  proxy_temp_path $WORK/nginx/temp/proxy;
-  fastcgi_temp_path $WORK/nginx/temp/fastcgi;
-  uwsgi_temp_path $WORK/nginx/temp/uwsgi;
-  scgi_temp_path $WORK/nginx/temp/scgi;
-  server {
+    nginx_config "$WORK/nginx" "  server {
     listen 127.0.0.1:$HTTP_PORT;
     listen 127.0.0.1:$HTTPS_PORT ssl;
     ssl_certificate $CERTS/server.pem;
     ssl_certificate_key $CERTS/server.key;
     root $WORK/www;
-  }
-}
-EOF
+  }" >"$WORK/nginx/nginx.conf"
     "$NGINX" -p "$WORK/nginx" -e "$WORK/nginx/error.log" -c "$WORK/nginx/nginx.conf" -g 'daemon off;' \
       </dev/null >/dev/null 2>&1 &
     NGINX_PID=$!
@@ -156,8 +130,6 @@ stop_refserver() {
 
 # --- One run of each kind -------------------------------------------------
 
-now() { echo "$EPOCHREALTIME"; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", b - a }'; }
 
 # Sets INSTALL_DOWNLOAD, INSTALL_APPLY (seconds) and INSTALL_RSS_KB.
 run_installer() {
@@ -201,9 +173,6 @@ run_cp() {
   "$BIN/update_bench" verify "$WORK/www/$set" "$dest" >/dev/null || fail "cp did not copy the $set set"
 }
 
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-maximum() { printf '%s\n' "$@" | sort -g | tail -n1; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 fmt() { awk -v v="$1" 'BEGIN { printf "%.4f", v }'; }
 
 # --- The cases ------------------------------------------------------------

@@ -21,6 +21,7 @@
 # usage: bench/run_wan_bench.sh BUILD_DIR WORK_DIR
 # Environment: BENCH_ROUNDS_WAN (3).
 set -euo pipefail
+. "$(dirname "$0")/bench_common.sh"
 
 BUILD=$(cd "$1" && pwd)
 WORK=$2
@@ -58,13 +59,6 @@ done
 LINK_PID=""
 NGINX_PID=""
 REF_PIDS=()
-
-stop_pid() {
-  local pid=$1 signal=$2
-  [ -n "$pid" ] || return 0
-  kill "-$signal" "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
 
 teardown_link() {
   stop_pid "$NGINX_PID" QUIT
@@ -119,26 +113,7 @@ setup_link() {
   ip netns exec "$NS" ip addr add "$SERVER_ADDR" peer "$CLIENT_ADDR" dev "$TUN_B"
   ip netns exec "$NS" ip link set "$TUN_B" mtu 1500 up
 
-  cat >"$W/nginx/nginx.conf" <<CONF
-worker_processes 1;
-pid $W/nginx/nginx.pid;
-error_log $W/nginx/error.log warn;
-events { worker_connections 512; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  tcp_nodelay on;
-  keepalive_timeout 300s;
-  keepalive_requests 100000;
-  http2_max_concurrent_streams 128;
-  default_type application/octet-stream;
-  client_body_temp_path $W/nginx/temp/body;
-  proxy_temp_path $W/nginx/temp/proxy;
-  fastcgi_temp_path $W/nginx/temp/fastcgi;
-  uwsgi_temp_path $W/nginx/temp/uwsgi;
-  scgi_temp_path $W/nginx/temp/scgi;
-  ssl_certificate $W/certs/link.pem;
+  nginx_config "$W/nginx" "  ssl_certificate $W/certs/link.pem;
   ssl_certificate_key $W/certs/link.key;
   server {
     listen $SERVER_ADDR:$H1_PORT ssl;
@@ -147,9 +122,7 @@ http {
   server {
     listen $SERVER_ADDR:$H2_PORT ssl http2;
     root $WORK/www;
-  }
-}
-CONF
+  }" >"$W/nginx/nginx.conf"
   ip netns exec "$NS" "$NGINX" -p "$W/nginx" -e "$W/nginx/error.log" -c "$W/nginx/nginx.conf" -g 'daemon off;' \
     </dev/null >/dev/null 2>&1 &
   NGINX_PID=$!
@@ -189,12 +162,6 @@ stop_refservers() {
 
 # --- Runs ------------------------------------------------------------------
 
-now() { echo "$EPOCHREALTIME"; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", b - a }'; }
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-maximum() { printf '%s\n' "$@" | sort -g | tail -n1; }
-minimum() { printf '%s\n' "$@" | sort -g | head -n1; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 fmt() { awk -v v="$1" 'BEGIN { printf "%.3f", v }'; }
 
 # run_installer SET PORT: sets SECONDS_TAKEN and RSS_KB.

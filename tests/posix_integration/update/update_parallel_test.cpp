@@ -95,7 +95,9 @@ TEST_P(ParallelDownloadTest, InstallsEveryFileWhole) {
   for (const auto& request : server.Requests()) {
     if (request.path == kWatched) ranges.push_back(request.range);
   }
-  if (row.watchedRanges) EXPECT_EQ(ranges, *row.watchedRanges);
+  if (row.watchedRanges) {
+    EXPECT_EQ(ranges, *row.watchedRanges);
+  }
 }
 
 using Ranges = std::vector<std::string>;
