@@ -21,6 +21,10 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPumpWaitMs = 100;
 // Progress goes to the publisher at most this often.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+// No further file starts while the files on the wire still have this many
+// bytes to come: small files go in parallel, large ones one after the
+// other, so the disk writes few files at once.
+constexpr uint64_t kBytesAhead = 32ull * 1024 * 1024;
 
 }  // namespace
 
@@ -130,11 +134,19 @@ int CUpdateVersionFiles::DownloadFile(const FileEntry& entry, const std::string&
 // "R" entry (its own file included) while there is room on the wire; files
 // that wait for room after a busy answer go first.
 void CUpdateVersionFiles::FetchAhead() {
+  const auto room = [this] {
+    uint64_t toCome = 0;
+    for (const auto& [transfer, fetch] : onTheWire_) {
+      toCome += fetch->expected - std::min<uint64_t>(fetch->expected, fetch->BytesDone());
+    }
+    return FetchesOnTheWire() < window_ && toCome < kBytesAhead;
+  };
   for (auto& [index, fetch] : fetches_) {
-    if (FetchesOnTheWire() >= window_) return;
-    if (fetch->state == FileFetch::State::Waiting) BeginAttempt(*fetch);
+    if (fetch->state != FileFetch::State::Waiting) continue;
+    if (!room()) return;
+    BeginAttempt(*fetch);
   }
-  for (size_t i = cursor_; i < fileTable_.size() && i < failedAt_ && FetchesOnTheWire() < window_; ++i) {
+  for (size_t i = cursor_; i < fileTable_.size() && i < failedAt_ && room(); ++i) {
     const FileEntry& entry = fileTable_[i];
     const char op = entry.Operation();
     const bool barrier = op == 'X' || op == 'R';
