@@ -149,34 +149,20 @@ class CurlBatch : public DownloadBatch {
   }
 
   CURLcode Configure(Transfer& t) {
-    CURLcode code = CURLE_OK;
+    CURLcode code = static_cast<CURLcode>(SetSharedDownloadOptions(t.easy, settings_, headers_));
     auto set = [&](CURLoption option, auto value) {
       if (code == CURLE_OK) code = curl_easy_setopt(t.easy, option, value);
     };
-    set(CURLOPT_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_NOSIGNAL, 1L);
-    set(CURLOPT_HTTPGET, 1L);
     // HTTP/2 where TLS negotiates it, HTTP/1.1 otherwise; a new transfer
     // waits for a connection that may carry it as a stream rather than
     // opening another one.
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
     set(CURLOPT_PIPEWAIT, 1L);
     set(CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-    set(CURLOPT_HTTPHEADER, headers_);
-    if (!settings_.agent.empty()) set(CURLOPT_USERAGENT, settings_.agent.c_str());
-    set(CURLOPT_FOLLOWLOCATION, 1L);
-    set(CURLOPT_MAXREDIRS, kMaxDownloadRedirects);
-    set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(settings_.timeouts.connectSeconds));
     // No byte for the no-data time-out ends the transfer; the clock runs
     // only while the transfer is on the wire, not while it waits its turn.
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings_.timeouts.idleSeconds));
-    set(CURLOPT_SSL_VERIFYPEER, 1L);
-    set(CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!settings_.extraCaFile.empty()) {
-      set(CURLOPT_CAINFO, settings_.extraCaFile.c_str());
-      set(CURLOPT_CAPATH, settings_.caFolder.c_str());
-    }
     set(CURLOPT_HEADERFUNCTION, &CurlBatch::OnHeader);
     set(CURLOPT_HEADERDATA, &t);
     set(CURLOPT_WRITEFUNCTION, &CurlBatch::OnData);
