@@ -8,7 +8,7 @@ WERROR ?= OFF
 
 PACKAGES := build-essential cmake pkg-config libgtest-dev libgmock-dev \
             libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl curl \
-            nlohmann-json3-dev python3 tmux
+            nlohmann-json3-dev python3 tmux libwebkit2gtk-4.1-dev xvfb xauth
 
 # The build's own make runs below this one: no "Entering directory" lines.
 MAKEFLAGS += --no-print-directory
@@ -52,7 +52,7 @@ BENCH_PACKAGES := nginx time curl iproute2 openssl
 bench: deps
 	$(call install_missing,$(BENCH_PACKAGES))
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DWEBSETUP_WERROR=$(WERROR) $(CMAKE_FLAGS)
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target update_bench refserver link_emulator
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target bench_programs
 	bench/run_bench.sh $(BENCH_BUILD)
 
 configure: deps
@@ -101,7 +101,7 @@ clean:
 # $(BUILD)/windows-<arch>. The x86_64 build also makes the tests of the
 # Windows layer.
 WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
-                    wine wine64 xvfb libgtest-dev nlohmann-json3-dev cmake python3 locales
+                    wine wine64 xvfb xauth imagemagick libgtest-dev nlohmann-json3-dev cmake python3 locales
 WINDOWS_ARCHS := i686 x86_64
 
 windows:

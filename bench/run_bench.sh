@@ -16,11 +16,23 @@
 #   bench wan-<profile> <set> <protocol> download_ratio=... link_ratio=... peak_rss_mb=<n>
 #
 # usage: bench/run_bench.sh [BUILD_DIR]   (default: build-bench)
-# Environment: BENCH_ROUNDS_SMALL (5), BENCH_ROUNDS_LARGE (5), BENCH_ROUNDS_WAN
-# (3), BENCH_LOOPBACK=0 / BENCH_WAN=0 (leave those cases out), BENCH_TMPDIR
+# Environment: BENCH_SETS ("small large"), BENCH_ROUNDS_SMALL (5), BENCH_ROUNDS_LARGE (5),
+# BENCH_ROUNDS_WAN (3), BENCH_LOOPBACK=0 / BENCH_WAN=0 (leave those cases out), BENCH_TMPDIR
 # (/var/tmp: the work folder needs about 5 GB on a disk-backed file system).
+#
+# With the HTML player built (WebKitGTK) the benchmark runs on a display of
+# its own (xvfb-run) when none is named, and adds: the installer's runs with
+# the HTML player attached (every progress call into the reference
+# installer movie), "bench <set> <protocol>-html download_ratio=..." lines;
+# and the player's protocol round trip and first paint (bench/html_bench):
+#   bench html roundtrip_median_ms=<ms> roundtrip_p99_ms=<ms> first_paint_ms=<ms>
 set -euo pipefail
 . "$(dirname "$0")/bench_common.sh"
+
+if [ -x "${1:-build-bench}/bin/html_bench" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WEBSETUP_BENCH_XVFB:-}" ] &&
+  command -v xvfb-run >/dev/null; then
+  WEBSETUP_BENCH_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
 
 BUILD=$(cd "${1:-build-bench}" && pwd)
 BIN=$BUILD/bin
@@ -65,7 +77,7 @@ available_kb=$(df -Pk "$WORK" | awk 'NR == 2 { print $4 }')
 # --- File sets and servers ---------------------------------------------
 
 mkdir -p "$WORK/www" "$WORK/home" "$WORK/lists" "$WORK/runs" "$WORK/nginx/temp"
-for set in small large; do
+for set in ${BENCH_SETS:-small large}; do
   [ "${BENCH_LOOPBACK:-1}" = 1 ] || break
   "$BIN/update_bench" make-set "$set" "$WORK/www" || fail "cannot make the $set set"
 done
@@ -130,14 +142,20 @@ stop_refserver() {
 
 # --- One run of each kind -------------------------------------------------
 
+HTML_MOVIE=$BUILD/sample-client/movies/DlgUpdater.qrx
+HTML=""
+if [ -x "$BIN/html_bench" ] && [ -n "${DISPLAY:-}" ] && [ -f "$HTML_MOVIE" ]; then HTML=yes; fi
 
-# Sets INSTALL_DOWNLOAD, INSTALL_APPLY (seconds) and INSTALL_RSS_KB.
+# Sets INSTALL_DOWNLOAD, INSTALL_APPLY (seconds) and INSTALL_RSS_KB. A
+# second argument "html" attaches the HTML player.
 run_installer() {
   local set=$1 dest=$WORK/runs/install out
+  local player=()
+  [ "${2:-}" = html ] && player=(--html "$HTML_MOVIE")
   rm -rf "$dest"
   sync
   if ! out=$("$TIME" -f '%M' -o "$WORK/rss" "$BIN/update_bench" install --port "$REF_PORT" \
-    --ca "$CERTS/ca.pem" --install "$dest" --set "$WORK/www/$set" </dev/null 2>"$WORK/install.err"); then
+    --ca "$CERTS/ca.pem" --install "$dest" --set "$WORK/www/$set" "${player[@]}" </dev/null 2>"$WORK/install.err"); then
     cat "$WORK/install.err" >&2
     fail "the installer run of the $set set failed"
   fi
@@ -182,7 +200,7 @@ echo "nginx on 127.0.0.1:$HTTP_PORT (http) and :$HTTPS_PORT (https)"
 
 RESULTS=()
 [ "${BENCH_LOOPBACK:-1}" = 1 ] || echo "loopback cases skipped (BENCH_LOOPBACK=0)"
-for set in small large; do
+for set in ${BENCH_SETS:-small large}; do
   [ "${BENCH_LOOPBACK:-1}" = 1 ] || break
   rounds=$ROUNDS_SMALL
   [ "$set" = large ] && rounds=$ROUNDS_LARGE
@@ -200,7 +218,8 @@ for set in small large; do
     run_curl "$set" "$protocol"
     run_cp "$set"
 
-    downloads=() applies=() curls=() cps=() rss=()
+    [ -n "$HTML" ] && run_installer "$set" html
+    downloads=() applies=() curls=() cps=() rss=() html_downloads=() html_applies=() html_rss=()
     for round in $(seq "$rounds"); do
       run_installer "$set"
       run_curl "$set" "$protocol"
@@ -209,6 +228,11 @@ for set in small large; do
       curls+=("$CURL_SECONDS") cps+=("$CP_SECONDS")
       echo "  $set $protocol round $round: installer download $(fmt "$INSTALL_DOWNLOAD") s apply $(fmt "$INSTALL_APPLY") s" \
         "rss ${INSTALL_RSS_KB} KiB | curl $(fmt "$CURL_SECONDS") s | cp -r $(fmt "$CP_SECONDS") s"
+      if [ -n "$HTML" ]; then
+        run_installer "$set" html
+        html_downloads+=("$INSTALL_DOWNLOAD") html_applies+=("$INSTALL_APPLY") html_rss+=("$INSTALL_RSS_KB")
+        echo "  $set $protocol round $round: installer with the HTML player: download $(fmt "$INSTALL_DOWNLOAD") s"
+      fi
     done
     stop_refserver
 
@@ -220,16 +244,24 @@ for set in small large; do
     echo "case $set $protocol ($rounds rounds, medians): installer download phase $(fmt "$download") s," \
       "apply phase $(fmt "$apply") s, peak RSS $peak_mb MB; curl $(fmt "$curl_time") s; cp -r $(fmt "$cp_time") s"
     RESULTS+=("bench $set $protocol download_ratio=$(ratio "$download" "$curl_time") apply_ratio=$(ratio "$apply" "$cp_time") peak_rss_mb=$peak_mb")
+    if [ -n "$HTML" ]; then
+      html_peak=$(awk -v k="$(maximum "${html_rss[@]}")" 'BEGIN { printf "%.0f", k / 1024 }')
+      RESULTS+=("bench $set $protocol-html download_ratio=$(ratio "$(median "${html_downloads[@]}")" "$curl_time") apply_ratio=$(ratio "$(median "${html_applies[@]}")" "$cp_time") peak_rss_mb=$html_peak")
+    fi
   done
 done
 
 rm -rf "$WORK/runs"
+if [ -n "$HTML" ]; then
+  out=$("$BIN/html_bench" "$HTML_MOVIE" "${BENCH_ROUNDTRIPS:-2000}") || fail "html_bench failed"
+  RESULTS+=("bench html $(sed -n 's/first_paint_ms=\([0-9.]*\) \(.*\)/\2 first_paint_ms=\1/p' <<<"$out")")
+fi
 stop_pid "$NGINX_PID" QUIT
 NGINX_PID=""
 
 # The same installer over an emulated wide-area link (bench/run_wan_bench.sh).
 if [ "${BENCH_WAN:-1}" = 1 ]; then
-  bench/run_wan_bench.sh "$BUILD" "$WORK" | tee "$WORK/wan.out" || fail "the wide-area cases failed"
+  "$(dirname "$0")/run_wan_bench.sh" "$BUILD" "$WORK" | tee "$WORK/wan.out" || fail "the wide-area cases failed"
   while IFS= read -r line; do RESULTS+=("$line"); done < <(grep '^bench wan' "$WORK/wan.out" || true)
 fi
 printf '%s\n' "${RESULTS[@]}"

@@ -13,7 +13,9 @@
 //       One whole run of the update worker on this thread against the update
 //       server at https://127.0.0.1:N, installing into DIR (made, and made
 //       current). Prints "download_seconds=<s> apply_seconds=<s> files=<n>
-//       bytes=<n>" once the installation matches the set.
+//       bytes=<n>" once the installation matches the set. With --html MOVIE
+//       the movie calls of the run go to MOVIE in the HTML player, as the
+//       installer's dialog sends them (needs a display).
 //   update_bench verify DIR/SET TREE
 //       Checks that TREE holds exactly the set's files.
 //
@@ -35,6 +37,7 @@
 #include <vector>
 
 #include "app/installer_app.h"
+#include "html_attach.h"
 #include "platform/posix/posix_platform.h"
 #include "update/dialog_link.h"
 #include "update/update_worker.h"
@@ -228,6 +231,7 @@ struct InstallOptions {
   std::string caFile;
   fs::path installDir;
   fs::path setDir;
+  std::string htmlMovie;  // empty: the movie calls are dropped
 };
 
 int Install(const InstallOptions& options) {
@@ -251,12 +255,20 @@ int Install(const InstallOptions& options) {
     application.serverAddress = {"127.0.0.1", "UpdateServlet", "", "", options.port, options.caFile};
     application.serverHost = "127.0.0.1";
     application.serverPort = options.port;
-    SilentDialog dialog;
-    update::CUpdateVersionFiles worker({update::kRunModeInstall, &application, &dialog, 0, 0});
-    worker.RunUpdate();
-    application.Reports().WaitForReports();
-    result = worker.RunResult();
-    times = worker.LastPhaseTimes();
+    const auto run = [&](update::DialogLink& dialog) {
+      update::CUpdateVersionFiles worker({update::kRunModeInstall, &application, &dialog, 0, 0});
+      worker.RunUpdate();
+      application.Reports().WaitForReports();
+      result = worker.RunResult();
+      times = worker.LastPhaseTimes();
+    };
+    if (options.htmlMovie.empty()) {
+      SilentDialog dialog;
+      run(dialog);
+    } else if (!bench::RunWithHtmlPlayer(fs::absolute(options.htmlMovie).string(), run)) {
+      std::fprintf(stderr, "update_bench: no HTML player (no display, or a build without WebKitGTK)\n");
+      return 1;
+    }
   }
   if (result != 0) {
     std::fprintf(stderr, "update_bench: the update run ended with %d\n", result);
@@ -295,10 +307,12 @@ int Verify(const fs::path& setDir, const fs::path& tree) {
 bool ParseInstall(int argc, char** argv, InstallOptions& options) {
   std::map<std::string, std::string> values;
   for (int i = 2; i + 1 < argc; i += 2) values[argv[i]] = argv[i + 1];
-  if ((argc - 2) % 2 != 0 || values.size() != 4 || !values.count("--port") || !values.count("--ca") ||
+  const size_t known = 4 + values.count("--html");
+  if ((argc - 2) % 2 != 0 || values.size() != known || !values.count("--port") || !values.count("--ca") ||
       !values.count("--install") || !values.count("--set")) {
     return false;
   }
+  if (values.count("--html")) options.htmlMovie = values["--html"];
   options.port = std::atoi(values["--port"].c_str());
   options.caFile = values["--ca"];
   options.installDir = fs::absolute(values["--install"]);
@@ -310,7 +324,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: update_bench make-set small|large|large1 DIR\n"
                "       update_bench make-list DIR SET BASE REPLY CURLCONFIG CURLDEST\n"
-               "       update_bench install --port N --ca FILE --install DIR --set DIR/SET\n"
+               "       update_bench install --port N --ca FILE --install DIR --set DIR/SET [--html MOVIE]\n"
                "       update_bench verify DIR/SET TREE\n");
   return 2;
 }

@@ -1,5 +1,6 @@
 #include "app/install_location.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -115,6 +116,26 @@ bool RemoveIncompleteMarker(platform::FileSystem& files, const std::string& fold
   return files.RemoveFile(marker) || !files.Exists(marker);
 }
 
+int EmptyInstallationFolder(const platform::Platform& platform, const std::string& folder, const std::string& appName,
+                            bool removeFolder) {
+  platform::FileSystem& files = *platform.files;
+  (void)WriteIncompleteMarker(files, folder, appName);
+  std::vector<std::string> names;
+  if (!files.ListFolder(folder, &names)) return platform.shell->DeleteTree(folder, !removeFolder);
+  std::sort(names.begin(), names.end());
+  int result = 0;
+  for (const std::string& name : names) {
+    if (name == kIncompleteMarker) continue;
+    const int deleted = platform.shell->DeleteTree(platform::JoinPath(folder, name), false);
+    if (result == 0) result = deleted;
+  }
+  if (removeFolder) {
+    const int deleted = platform.shell->DeleteTree(folder, false);
+    if (result == 0) result = deleted;
+  }
+  return result;
+}
+
 bool InstallationComplete(platform::FileSystem& files, const std::string& folder, const std::string& launcherFile) {
   return files.Exists(platform::JoinPath(folder, kSettingsFile)) &&
          files.FileSize(platform::JoinPath(folder, launcherFile)) >= 0 &&
@@ -139,11 +160,14 @@ bool CInstallerApp::FindInstallation(std::string& proposal) {
 namespace {
 
 // Creates `folder` with every missing level above it: a fresh account may
-// lack even the data folder that holds installations.
+// lack even the data folder that holds installations. The first level that
+// cannot be made ends it, its error the thread's last error (a denied
+// parent is "Permission denied", not the child's "No such file"); a file in
+// a folder's place is left to the level below it ("Not a directory").
 bool CreateFolderPath(platform::FileSystem& files, const std::string& folder) {
   if (folder.empty() || files.IsDirectory(folder)) return !folder.empty();
   const std::string parent = platform::DirectoryOf(folder);
-  if (!parent.empty() && parent != folder && !files.IsDirectory(parent)) CreateFolderPath(files, parent);
+  if (!parent.empty() && parent != folder && !files.Exists(parent) && !CreateFolderPath(files, parent)) return false;
   return files.MakeDirectory(folder);
 }
 
@@ -173,12 +197,9 @@ PrepareResult CInstallerApp::PrepareInstallDir(const std::string& folder) {
   removeOnFailure = true;
   installDir = target;
   if (files.IsDirectory(target)) {
-    if (!files.IsEmptyDirectory(target)) {
-      // Marked before it is emptied: a run killed meanwhile leaves a
-      // folder that the next run still knows as its own.
-      (void)WriteIncompleteMarker(files, target, name);
-      (void)platform_.shell->DeleteTree(target, true);
-    }
+    // Marked before it is emptied, the marker kept: a run killed
+    // meanwhile leaves a folder that the next run still knows as its own.
+    if (!files.IsEmptyDirectory(target)) (void)EmptyInstallationFolder(platform_, target, name, false);
   } else if (!CreateFolderPath(files, target)) {
     // The creation's own error stays the thread's last error for the
     // report ("Permission denied", not a later "No such file").
@@ -214,20 +235,21 @@ void RemoveInstallation(CInstallerApp& app, std::string folder, const std::strin
     record.LoadFrom(app.installDir.str());
     (void)RegWriteString(*p.registry, platform::Hive::CurrentUser, key, kUserNameValue, record.ReadUserName());
   }
-  // 6. The registration.
-  (void)p.registry->DeleteKey(platform::Hive::LocalMachine, key);
-  // 7. The folder, but only one that is an installation of this
+  // 6. The folder, but only one that is an installation of this
   // application or that this session prepared: a registration naming
   // someone's folder must not cost them their files.
   if (!folder.empty()) {
     const bool ours = HoldsInstallationOf(*p.files, folder, appName) ||
                       (app.removeOnFailure && folder == app.installDir.str());
     if (ours) {
-      (void)p.shell->DeleteTree(folder, false);
+      (void)EmptyInstallationFolder(p, folder, appName, true);
     } else if (p.files->Exists(folder)) {
       Trace("Folder kept: not an installation of this application", "RemoveInstallation", {{"Dir", folder}});
     }
   }
+  // 7. The registration, last: until the folder is gone the next run finds
+  // it registered and incomplete, and takes the rest away.
+  (void)p.registry->DeleteKey(platform::Hive::LocalMachine, key);
 }
 
 }  // namespace app

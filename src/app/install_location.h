@@ -76,6 +76,15 @@ bool HoldsInstallationOf(platform::FileSystem& files, const std::string& folder,
 // and its launcher `launcherFile` are there and no marker is.
 bool InstallationComplete(platform::FileSystem& files, const std::string& folder, const std::string& launcherFile);
 
+// Empties `folder`, an installation of `appName` finished or under way, so
+// that it stays recognisable to the end: the marker is written first and
+// every other entry (in name order) goes before it; with `removeFolder`
+// the marker and the folder go last. A run killed anywhere in between
+// leaves a folder that the next run knows as its own. Returns 0 or the
+// first failure's code; everything that can go goes. Blocks on file I/O.
+int EmptyInstallationFolder(const platform::Platform& platform, const std::string& folder, const std::string& appName,
+                            bool removeFolder);
+
 // The results of PrepareInstallDir.
 enum class PrepareResult {
   Ok = 0,
@@ -87,9 +96,10 @@ enum class PrepareResult {
 // Takes away an installation: stops the client's processes, deletes the
 // Start-menu folder and the desktop shortcut, the uninstall entry, saves
 // the user name when the application's keepUserName is set, deletes the
-// registration and the folder. `folder` empty: the registered folder. Every
-// step runs even when an earlier one failed; nothing is reported. Main
-// thread.
+// folder and then the registration, so that a removal cut short leaves a
+// registered, incomplete installation that the next run takes away in
+// turn. `folder` empty: the registered folder. Every step runs even when an
+// earlier one failed; nothing is reported. Main thread.
 void RemoveInstallation(CInstallerApp& app, std::string folder, const std::string& appName);
 
 }  // namespace app

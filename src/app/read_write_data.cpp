@@ -63,6 +63,9 @@ DataResult ReadWriteData::WriteData(const std::string& path, const void* data, s
   std::unique_ptr<platform::File> file = files_.CreateForWrite(temporary, nullptr);
   if (!file) return DataResult::OpenFailed;
   const bool written = file->Write(data, size) && file->Flush();
+  // Let go of the old file before it is replaced: Windows refuses to
+  // rename over a file that is open, even one open for reading only.
+  held.reset();
   if (!file->Close() || !written || !files_.MoveOneFile(temporary, path)) {
     files_.RemoveFile(temporary);
     return DataResult::WriteFailed;

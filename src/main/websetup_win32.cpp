@@ -1,25 +1,12 @@
 // Entry point of the Windows program: the Windows platform and the
-// application on it. The movie players of Windows (the movie control and
-// the native player) are not part of this program yet: without them every
-// control request answers "no player installed", which the application
-// meets by offering the player's set-up.
+// application on it, with the native movie player, which draws the
+// installer's movies with the system's own controls.
+#include "platform/win32/native_player.h"
 #include "platform/win32/win32_platform.h"
 #include "ui/application.h"
 
-namespace {
-
-class NoPlayerHost : public platform::MovieHost {
- public:
-  std::unique_ptr<platform::MovieControl> CreateControl(platform::DialogWindow&, int, bool,
-                                                        platform::MovieCommandSink) override {
-    return nullptr;
-  }
-};
-
-}  // namespace
-
 int main() {
   platform::Win32Platform win32;
-  win32.movies = std::make_unique<NoPlayerHost>();
+  win32.movies = std::make_unique<platform::NativeMovieHost>(win32.mainLoop);
   return ui::RunApplication(win32.View());
 }

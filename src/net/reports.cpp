@@ -18,6 +18,12 @@ constexpr std::string_view kPixelDirectory = "PixelServlet";
 // when the stamp was never taken.
 unsigned ElapsedSeconds(uint32_t now, uint32_t stamp) { return stamp == 0 ? 0 : (now - stamp) / 1000u; }
 
+// `text` cut to the parameter width, with its full length noted.
+std::optional<std::string> CutParameter(const std::optional<std::string>& text) {
+  if (!text || text->size() <= kReportParameterWidth) return text;
+  return text->substr(0, kReportParameterWidth) + "...[" + std::to_string(text->size()) + " bytes]";
+}
+
 }  // namespace
 
 std::string ErrorBoxText(std::string_view detail, std::string_view errorDetail, const ReportPairs& pairs) {
@@ -94,7 +100,7 @@ void Reports::StatisticsReport(std::string_view txt, const std::optional<std::st
   input.moduleVersion = fields.moduleVersion;
   input.sessionId = fields.sessionId;
   input.lem = lem;
-  input.parms = parms;
+  for (size_t i = 0; i < parms.size(); ++i) input.parms[i] = CutParameter(parms[i]);
   std::shared_ptr<std::string> form = CopyText(BuildStatisticsReport(input));
 
   // Each report has its own thread, but they reach the server in the order

@@ -49,6 +49,10 @@ inline constexpr unsigned kPixelFailure = 21;  // any other end
 inline constexpr size_t kStatisticsReplyCapacity = 1000;
 inline constexpr size_t kPixelReplyCapacity = 10000;
 inline constexpr size_t kErrorDetailWidth = 1000;
+// A report parameter longer than this (a whole reply, say) is sent as its
+// first kReportParameterWidth bytes and a note of its full length: the
+// operator sees what went wrong without the report carrying megabytes.
+inline constexpr size_t kReportParameterWidth = 1000;
 
 // Session values the reports read, copied when a report is built.
 struct ReportFields {
@@ -110,7 +114,8 @@ class Reports {
   // line names the session log. Any thread.
   void ErrorReport(std::string_view detail, const ReportPairs& pairs = {});
   // Sends the statistics form with event text `txt`; `lem` and the
-  // parameters only when given. Returns at once.
+  // parameters only when given, each parameter cut to
+  // kReportParameterWidth. Returns at once.
   void StatisticsReport(std::string_view txt, const std::optional<std::string>& lem = std::nullopt,
                         const ReportParms& parms = {});
   // Sends the tracking pixel for event `code`; for 20 and 21 the main

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -49,6 +50,11 @@ class FileSystem {
   virtual bool IsLink(const std::string& path) = 0;
   // True when `path` is a folder with nothing in it.
   virtual bool IsEmptyDirectory(const std::string& path) = 0;
+  // Appends the names of the entries of folder `path` (not "." and "..")
+  // to *names, in no particular order. False when the folder cannot be
+  // read, with the thread's last error set; *names may then hold part of
+  // the list.
+  virtual bool ListFolder(const std::string& path, std::vector<std::string>* names) = 0;
   // Creates the last level of `path` only. True when it was created.
   virtual bool MakeDirectory(const std::string& path) = 0;
   virtual bool ChangeCurrentDirectory(const std::string& path) = 0;

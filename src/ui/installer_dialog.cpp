@@ -174,7 +174,7 @@ void CInstallerDlg::OnMovieCommand(const std::string& command, const std::string
 void CInstallerDlg::InstallInto(const std::string& folder) {
   if (worker_) return;  // one installation per session
   if (folder.empty() || folder.size() > kInstallFolderWidth) {
-    FailInstallFolder("The chosen folder name cannot be used", folder);
+    FailInstallFolder("The chosen folder name cannot be used", folder, false);
     return;
   }
   switch (app_.PrepareInstallDir(folder)) {
@@ -182,21 +182,24 @@ void CInstallerDlg::InstallInto(const std::string& folder) {
       StartWorker();
       return;
     case app::PrepareResult::ForeignFiles:
-      FailInstallFolder("The chosen folder already holds other files, please choose another folder", folder);
+      FailInstallFolder("The chosen folder already holds other files, please choose another folder", folder, false);
       return;
     case app::PrepareResult::NotCreatable:
-      FailInstallFolder("Directory creation failed", folder);
+      FailInstallFolder("Directory creation failed", folder, true);
       return;
     case app::PrepareResult::RegistryUnreadable:
-      FailInstallFolder("The installation registry cannot be read, the folder is kept", folder);
+      FailInstallFolder("The installation registry cannot be read, the folder is kept", folder, false);
       return;
   }
 }
 
 // The installation cannot go into the chosen folder: nothing was written
-// into it, the session ends with its code and a box that says why.
-void CInstallerDlg::FailInstallFolder(const char* detail, const std::string& folder) {
-  app_.Reports().FinishReport(kFinalInstallFolder, true, {folder});
+// into it, the session ends with its code and a box that says why. Only a
+// folder the system refused has a system error for the box's cause; a
+// folder this installer refuses has none, and the thread's last error would
+// be whatever an earlier look at the folder left.
+void CInstallerDlg::FailInstallFolder(const char* detail, const std::string& folder, bool systemRefused) {
+  app_.Reports().FinishReport(kFinalInstallFolder, systemRefused, {folder});
   app_.Reports().ErrorReport(detail, {net::ReportPair{"Dir", folder}});
   app_.PostToMainThread(app::WM_APP_FILESET_DONE, 1, 0);
 }

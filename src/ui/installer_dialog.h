@@ -65,7 +65,7 @@ class CInstallerDlg : public MovieDialog, public app::InstallerDialogPort {
                    const char* detail);
   void SetStartVariables();
   void InstallInto(const std::string& folder);
-  void FailInstallFolder(const char* detail, const std::string& folder);
+  void FailInstallFolder(const char* detail, const std::string& folder, bool systemRefused);
   void EndByMovie(int32_t finalCode, bool showBox);
   void StartWorker();
   void StopWorker();

@@ -19,7 +19,6 @@ double SecondsSince(PhaseClock::time_point start) {
   return std::chrono::duration<double>(PhaseClock::now() - start).count();
 }
 
-
 }  // namespace
 
 int CUpdateVersionFiles::ApplyFileSet(std::string& reply) {
@@ -197,17 +196,24 @@ bool CUpdateVersionFiles::FailHostilePath(const FileEntry& entry, int32_t finalC
 }
 
 // The work folders must still be the folders this run made: one replaced by
-// a link meanwhile would receive the downloads elsewhere.
-bool CUpdateVersionFiles::FailReplacedWorkDir() {
+// a link meanwhile would receive the downloads elsewhere, run a program
+// found there, or have a file there deleted. Checked before each entry and
+// again right before a file is written or a program run in them.
+const std::string* CUpdateVersionFiles::ReplacedWorkDir() const {
   for (const std::string* dir : {&updateDir_, &extractDir_}) {
-    if (!platform_.files->IsLink(*dir)) continue;
-    runResult_ = 1;
-    platform_.system->SetLastErrorCode(0);
-    Reports().FinishReport(kFinalWorkDirCreate, false, {*dir});
-    Reports().ErrorReport("Directory creation failed", {net::ReportPair{"Dir", *dir}});
-    return true;
+    if (platform_.files->IsLink(*dir)) return dir;
   }
-  return false;
+  return nullptr;
+}
+
+bool CUpdateVersionFiles::FailReplacedWorkDir() {
+  const std::string* dir = ReplacedWorkDir();
+  if (dir == nullptr) return false;
+  runResult_ = 1;
+  platform_.system->SetLastErrorCode(0);
+  Reports().FinishReport(kFinalWorkDirCreate, false, {*dir});
+  Reports().ErrorReport("Directory creation failed", {net::ReportPair{"Dir", *dir}});
+  return true;
 }
 
 void CUpdateVersionFiles::FinishEntryFailure(int32_t finalCode, const std::string& path, const FileEntry& entry,
@@ -243,6 +249,7 @@ void CUpdateVersionFiles::ApplyArchive(const FileEntry& entry) {
   const std::string path = platform::JoinPath(extractDir_, entry.Fn());
   runResult_ = DownloadFile(entry, path);
   if (runResult_ == 0 && !Cancelled()) {
+    if (FailReplacedWorkDir()) return;  // neither run nor delete what lies behind the link
     const int ran = platform_.processes->RunProgram(extractDir_, entry.Fn(), std::nullopt, false, true);
     if (ran != 0) {
       runResult_ = ran;
@@ -251,7 +258,7 @@ void CUpdateVersionFiles::ApplyArchive(const FileEntry& entry) {
       archiveExtracted_ = true;
     }
   }
-  platform_.files->RemoveFile(path);
+  if (ReplacedWorkDir() == nullptr) platform_.files->RemoveFile(path);
 }
 
 // Steps 3 and 4 of "W", shared by "R": the extracted copy when an archive
@@ -287,6 +294,7 @@ void CUpdateVersionFiles::ApplyRun(const FileEntry& entry) {
   const std::string path = platform::JoinPath(updateDir_, entry.Fn());
   if (!Cancelled()) FetchIntoStaging(entry, path);
   if (runResult_ == 0 && !Cancelled()) {
+    if (FailReplacedWorkDir()) return;  // neither run nor delete what lies behind the link
     const int ran = platform_.processes->RunProgram(updateDir_, entry.Fn(), std::nullopt, false, true);
     if (ran != 0) {
       runResult_ = ran;
@@ -294,7 +302,7 @@ void CUpdateVersionFiles::ApplyRun(const FileEntry& entry) {
                          {net::ReportPair{"Dir", updateDir_}, net::ReportPair{"File", entry.Fn()}});
     }
   }
-  platform_.files->RemoveFile(path);
+  if (ReplacedWorkDir() == nullptr) platform_.files->RemoveFile(path);
 }
 
 void CUpdateVersionFiles::ApplyDelete(const FileEntry& entry) {

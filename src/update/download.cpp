@@ -242,6 +242,12 @@ bool CUpdateVersionFiles::Started(uint64_t id, uint64_t firstByte) {
   if (fetch->writer) (void)fetch->writer->Close();
   fetch->writer.reset();
   fetch->kept = 0;
+  // A work folder replaced by a link: nothing may be written behind it.
+  if (ReplacedWorkDir() != nullptr) {
+    fetch->code = kFinalWorkDirCreate;
+    fetch->why = "a work folder was replaced by a link";
+    return false;
+  }
   std::string why;
   std::unique_ptr<platform::File> file = platform_.files->CreateForWrite(fetch->path, &why);
   if (!file) {
@@ -342,6 +348,8 @@ bool CUpdateVersionFiles::RetryOrFail(FileFetch& fetch, bool busy) {
     return true;
   }
   ++fetch.attempts;
+  // A work folder replaced by a link: no attempt may write there.
+  if (fetch.code == kFinalWorkDirCreate) return false;
   // A failed attempt that lasted the no-data time-out is a stall; the
   // file's remaining attempts are given up once stalls repeat.
   const uint32_t stallMs = static_cast<uint32_t>(config_.timeouts.idleSeconds) * 1000u;
@@ -371,7 +379,8 @@ void CUpdateVersionFiles::DropFetches(size_t firstIndex) {
     if (fetch.writer) {
       (void)fetch.writer->Close();
       fetch.writer.reset();
-      (void)platform_.files->RemoveFile(fetch.path);
+      // Behind a link the path names someone else's file.
+      if (ReplacedWorkDir() == nullptr) (void)platform_.files->RemoveFile(fetch.path);
     }
     if (fetch.state == FileFetch::State::Failed) {
       ++it;  // the cursor reports it when it comes

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <set>
 
 #include "net/key_value_text.h"
 
@@ -111,7 +112,42 @@ bool AllParts(std::string_view path, Visit visit) {
   return true;
 }
 
+// The place of `entry` in the staging folder, in the form that compares as
+// Windows compares names; empty for entries that put nothing there.
+std::string StagingPlace(const FileEntry& entry) {
+  const char operation = entry.Operation();
+  if (operation != 'W' && operation != 'R') return {};
+  std::string place;
+  auto add = [&place](std::string_view part) {
+    if (part.empty() || part == ".") return true;
+    if (!place.empty()) place.push_back('/');
+    for (char c : part) place.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    return true;
+  };
+  const std::string rd = entry.Rd();
+  const std::string fn = entry.Fn();
+  if (operation == 'W') AllParts(rd, add);
+  AllParts(fn, add);
+  return place;
+}
+
 }  // namespace
+
+ListCheck CheckFileList(const std::vector<FileEntry>& entries, bool installs) {
+  ListCheck check;
+  std::set<std::string> places;
+  bool writes = false;
+  for (const FileEntry& entry : entries) {
+    writes = writes || entry.Operation() == 'W';
+    const std::string place = StagingPlace(entry);
+    if (place.empty() || places.insert(place).second) continue;
+    check.fault = ListFault::NamedTwice;
+    check.name = entry.Operation() == 'W' && !entry.Rd().empty() ? entry.Rd() + "/" + entry.Fn() : entry.Fn();
+    return check;
+  }
+  if (installs && !writes) check.fault = ListFault::NoFiles;
+  return check;
+}
 
 bool StaysInside(std::string_view path) {
   if (path.empty()) return true;

@@ -52,6 +52,28 @@ bool FileListComplete(std::string_view reply);
 // records.
 ParsedFileList ParseFileList(std::string& reply);
 
+// Why a complete list cannot be applied.
+enum class ListFault {
+  None = 0,
+  NoFiles = 1,     // an installation's list names no file for the installation ("W")
+  NamedTwice = 2,  // two entries put a file at the same place of the staging folder
+};
+
+struct ListCheck {
+  ListFault fault = ListFault::None;
+  std::string name;  // NamedTwice: the place named twice, as the later entry names it
+};
+
+// Checks a list before anything of it is fetched. A list that installs
+// (`installs`) must name at least one "W" file: without one the
+// installation would be empty. No two "W" or "R" entries may name the same
+// place in the staging folder (a "W" file at its folder and name, an "R"
+// program at its name): the later would replace the earlier, or delete it
+// after it ran. Places are compared as Windows compares them, whatever the
+// system: letter case ignored, "/" and "\" alike, empty and "." parts
+// skipped.
+ListCheck CheckFileList(const std::vector<FileEntry>& entries, bool installs);
+
 // True when `path` (a name or a folder of a record, "/" or "\" separated)
 // stays inside the folder it is joined to on Linux and on Windows alike: not
 // absolute, no share or device prefix, no ":" (drive or stream), no control

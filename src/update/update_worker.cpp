@@ -106,9 +106,14 @@ void CUpdateVersionFiles::RunUpdate() {
       FailIncompleteList(reply);
     } else {
       RecordSessionData(reply);
-      Reports().TrackingPixel(net::kPixelFileList);
-      Reports().StatisticsReport("START");
-      runResult_ = ApplyFileSet(reply);
+      if (const ListCheck check = CheckListOf(reply); check.fault != ListFault::None) {
+        runResult_ = 1;
+        FailUnusableList(check, reply);
+      } else {
+        Reports().TrackingPixel(net::kPixelFileList);
+        Reports().StatisticsReport("START");
+        runResult_ = ApplyFileSet(reply);
+      }
     }
   }
   if (!Cancelled()) app_.PostToMainThread(app::WM_APP_FILESET_DONE, static_cast<uintptr_t>(runResult_), 0);
@@ -173,6 +178,24 @@ void CUpdateVersionFiles::FailIncompleteList(const std::string& reply) {
   Reports().FinishReport(kFinalListTransport, false, {std::string("rc=1 incomplete file list"), reply});
   CallMovie("ErrorMsg", net::PostResultName(net::PostResult::ReceiveData));
   Reports().ErrorReport(kCommunicationFailed, {net::ReportPair{"Reason", std::string("the file list was cut short")}});
+}
+
+// The list's walk cuts the reply it reads: the check walks a copy.
+ListCheck CUpdateVersionFiles::CheckListOf(const std::string& reply) const {
+  std::string copy = reply;
+  return CheckFileList(ParseFileList(copy).entries, config_.runMode == kRunModeInstall);
+}
+
+// A complete list that cannot be applied: nothing of it is fetched, and the
+// box says what is wrong with it rather than what a later step would trip
+// over.
+void CUpdateVersionFiles::FailUnusableList(const ListCheck& check, const std::string& reply) {
+  const bool empty = check.fault == ListFault::NoFiles;
+  const std::string reason = empty ? "the file list names no files to install" : "the file list names a file twice";
+  Reports().FinishReport(kFinalListActionCode, false, {reason, reply});
+  Reports().ErrorReport("The file list from the server cannot be installed",
+                        {net::ReportPair{"Reason", reason},
+                         net::ReportPair{"File", empty ? std::nullopt : std::optional<std::string>(check.name)}});
 }
 
 int CUpdateVersionFiles::CommunicateEndProcess() {

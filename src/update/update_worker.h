@@ -176,6 +176,8 @@ class CUpdateVersionFiles : private platform::DownloadReceiver {
   void RecordSessionData(const std::string& reply);
   void FailListActionCode(int32_t actionCode, const std::string& reply);
   void FailIncompleteList(const std::string& reply);
+  ListCheck CheckListOf(const std::string& reply) const;
+  void FailUnusableList(const ListCheck& check, const std::string& reply);
   int ApplyFileSet(std::string& reply);
   int PrepareWorkDir(std::string& path, const char* name);
   int CreateSubDirs(std::string& path, const std::string& rd);
@@ -187,6 +189,7 @@ class CUpdateVersionFiles : private platform::DownloadReceiver {
   void ApplyRun(const FileEntry& entry);
   void ApplyDelete(const FileEntry& entry);
   void FetchIntoStaging(const FileEntry& entry, const std::string& path);
+  const std::string* ReplacedWorkDir() const;
   bool FailReplacedWorkDir();
   bool FailHostilePath(const FileEntry& entry, int32_t finalCode);
   void FinishEntryFailure(int32_t finalCode, const std::string& path, const FileEntry& entry, const char* detail,

@@ -468,17 +468,30 @@ const std::vector<std::string>& ReferenceTree() {
 
 }  // namespace
 
-// A run stopped dead at one step of an installation, then run again: the
-// second run ends in one complete installation in the chosen folder, with
-// nothing of the first run left over and exactly the tree an undisturbed
-// installation leaves; the run after it finds the installation complete.
-class KilledInstallationTest : public ::testing::TestWithParam<const char*> {};
+// A run stopped dead at one step of an installation (or of the ReInstall
+// that takes an earlier one away), then run again: the second run ends in
+// one complete installation in the chosen folder, with nothing of the first
+// run left over and exactly the tree an undisturbed installation leaves; the
+// run after it finds the installation complete.
+struct KillRow {
+  const char* point;
+  bool reinstall;  // the killed run is the ReInstall of a complete installation
+};
+
+void PrintTo(const KillRow& row, std::ostream* out) { *out << row.point; }
+
+class KilledInstallationTest : public ::testing::TestWithParam<KillRow> {};
 
 TEST_P(KilledInstallationTest, RerunInstallsCleanly) {
   const std::vector<std::string>& reference = ReferenceTree();
   RefServer server(SampleClient());
   InstallerMachine machine(server);
-  const RunResult killed = machine.Run(kInstallScript, 60, {std::string("WEBSETUP_TEST_KILL_AT=") + GetParam()});
+  std::string script = kInstallScript;
+  if (GetParam().reinstall) {
+    ASSERT_EQ(machine.Run(kInstallScript).exitCode, 0);
+    script = std::string("on load DlgMsg.qrx: Ready 400~240\non Msg: ReInstall\n") + kInstallScript;
+  }
+  const RunResult killed = machine.Run(script, 60, {std::string("WEBSETUP_TEST_KILL_AT=") + GetParam().point});
   ASSERT_EQ(killed.exitCode, 128 + SIGKILL) << "the kill point was not reached\n" << killed.err;
   EXPECT_TRUE(fs::exists(machine.InstallDir() + "/" + app::kIncompleteMarker));
 
@@ -498,22 +511,28 @@ TEST_P(KilledInstallationTest, RerunInstallsCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, KilledInstallationTest,
-                         ::testing::Values("download", "staging", "program", "move", "record", "registration",
-                                           "shortcuts", "rename"),
-                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+                         ::testing::Values(KillRow{"download", false}, KillRow{"staging", false},
+                                           KillRow{"program", false}, KillRow{"move", false},
+                                           KillRow{"record", false}, KillRow{"registration", false},
+                                           KillRow{"shortcuts", false}, KillRow{"rename", false},
+                                           KillRow{"emptying", true}),
+                         [](const ::testing::TestParamInfo<KillRow>& info) { return std::string(info.param.point); });
 
 // A shutdown or a closed terminal (SIGTERM, SIGHUP) during the downloads
 // ends the session as leaving does: its final code, the closing report,
 // and no half-made installation.
 TEST(InstallerEndToEnd, TerminationDuringTheDownloadsEndsTheSession) {
-  RefServer server(SampleClient());
-  InstallerMachine machine(server);
-  const RunResult run =
-      machine.Run(kInstallScript, 60, {"WEBSETUP_TEST_KILL_AT=download", "WEBSETUP_TEST_SIGNAL=TERM"});
-  EXPECT_EQ(run.exitCode, 50) << run.err;
-  EXPECT_EQ(Finish(server.Requests()).first, "50");
-  EXPECT_EQ(Count(server.Requests(), "/servlet/PixelServlet", "ac", "21"), 1);
-  EXPECT_FALSE(fs::exists(machine.InstallDir()));
+  for (const char* signal : {"TERM", "HUP"}) {
+    SCOPED_TRACE(signal);
+    RefServer server(SampleClient());
+    InstallerMachine machine(server);
+    const RunResult run = machine.Run(kInstallScript, 60,
+                                      {"WEBSETUP_TEST_KILL_AT=download", std::string("WEBSETUP_TEST_SIGNAL=") + signal});
+    EXPECT_EQ(run.exitCode, 50) << run.err;
+    EXPECT_EQ(Finish(server.Requests()).first, "50");
+    EXPECT_EQ(Count(server.Requests(), "/servlet/PixelServlet", "ac", "21"), 1);
+    EXPECT_FALSE(fs::exists(machine.InstallDir()));
+  }
 }
 
 // A second installer of the same application while one runs says so and

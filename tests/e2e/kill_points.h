@@ -1,6 +1,6 @@
 // Deterministic kill points of the end-to-end program: with
 // WEBSETUP_TEST_KILL_AT=<point> in its environment the program sends itself
-// SIGKILL (or, with WEBSETUP_TEST_SIGNAL=TERM or STOP, SIGTERM or SIGSTOP)
+// SIGKILL (or, with WEBSETUP_TEST_SIGNAL=TERM, HUP or STOP, that signal)
 // at one step of an installation, exactly as a power cut or a closed
 // terminal would stop it there. Points:
 //   download      the first download opens its file in the staging folder
@@ -11,6 +11,8 @@
 //   registration  the install folder has just been registered
 //   shortcuts     the first shortcut has just been made
 //   rename        the updater is about to become the launcher
+//   emptying      an earlier installation being taken away has just lost its
+//                 settings folder ("cfg"), the rest of it still there
 #pragma once
 
 #include <signal.h>
@@ -31,7 +33,7 @@ class KillPoint {
     point_ = point ? point : "";
     const char* signal = std::getenv("WEBSETUP_TEST_SIGNAL");
     const std::string name = signal ? signal : "KILL";
-    signal_ = name == "TERM" ? SIGTERM : name == "STOP" ? SIGSTOP : SIGKILL;
+    signal_ = name == "TERM" ? SIGTERM : name == "HUP" ? SIGHUP : name == "STOP" ? SIGSTOP : SIGKILL;
   }
   // Stops the process when `point` is this run's point (once).
   void At(const std::string& point) {
@@ -90,6 +92,11 @@ class KillingShell : public platform::PosixShell {
   int MoveTree(const std::string& from, const std::string& to) override {
     const int result = PosixShell::MoveTree(from, to);
     kill_.At("move");
+    return result;
+  }
+  int DeleteTree(const std::string& path, bool contentsOnly) override {
+    const int result = PosixShell::DeleteTree(path, contentsOnly);
+    if (EndsWith(path, "/cfg")) kill_.At("emptying");
     return result;
   }
 

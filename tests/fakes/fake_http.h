@@ -41,6 +41,9 @@ struct ScriptedDownload {
   bool opens = true;
   std::string error;
   std::vector<HttpStep> steps;  // after its last step the body ends normally
+  // Called as the address opens, before the reply reaches the caller: lets
+  // a test change the world between a request and what it writes.
+  std::function<void()> onOpen = nullptr;
 };
 inline ScriptedDownload Serves(std::vector<HttpStep> steps) { return {true, {}, std::move(steps)}; }
 inline ScriptedDownload CannotOpen(std::string why = "HTTP status 404") { return {false, std::move(why), {}}; }
@@ -126,14 +129,17 @@ class FakeHttpClient : public platform::HttpClient {
       --owner_->sessionsOpen_;
     }
     std::unique_ptr<platform::HttpStream> OpenUrl(const std::string& url, std::string* error) override {
-      std::lock_guard<std::mutex> lock(owner_->mutex_);
-      owner_->openedUrls_.push_back(url);
-      const auto script = owner_->downloads.find(url);
       ScriptedDownload attempt = CannotOpen("no download scripted for " + url);
-      if (script != owner_->downloads.end() && !script->second.empty()) {
-        const size_t played = owner_->attemptsPlayed_[url]++;
-        attempt = script->second[std::min(played, script->second.size() - 1)];
+      {
+        std::lock_guard<std::mutex> lock(owner_->mutex_);
+        owner_->openedUrls_.push_back(url);
+        const auto script = owner_->downloads.find(url);
+        if (script != owner_->downloads.end() && !script->second.empty()) {
+          const size_t played = owner_->attemptsPlayed_[url]++;
+          attempt = script->second[std::min(played, script->second.size() - 1)];
+        }
       }
+      if (attempt.onOpen) attempt.onOpen();
       if (!attempt.opens) {
         if (error != nullptr) *error = attempt.error;
         return nullptr;

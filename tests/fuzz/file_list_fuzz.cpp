@@ -16,6 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)entry.ExpectedBytes();
     (void)entry.SizeAsNumber();
     (void)entry.Operation();
+    (void)update::InWorkFolder(entry.Rd());
   }
+  (void)update::CheckFileList(list.entries, true);
   return 0;
 }

@@ -1,33 +1,30 @@
 // The server address loaded from any "cfg/Updater.cfg".
-#include <sys/stat.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "fuzz/fuzz_support.h"
 #include "net/server_address.h"
-#include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_system.h"
 
 namespace {
 
-// The program as if it lived in the scratch folder.
-class ScratchSystem : public platform::PosixSystem {
+// The program as if it lived in /download.
+class DownloadSystem : public platform::PosixSystem {
  public:
-  std::string ExecutablePath() override { return fuzzing::ScratchFolder() + "/websetup"; }
+  std::string ExecutablePath() override { return "/download/websetup"; }
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static ScratchSystem system;
-  static platform::PosixFileSystem files;
-  static const std::string file = [] {
-    mkdir((fuzzing::ScratchFolder() + "/cfg").c_str(), 0700);
-    return fuzzing::ScratchFolder() + "/cfg/Updater.cfg";
+  static DownloadSystem system;
+  static fuzzing::MemoryFileSystem files = [] {
+    fuzzing::MemoryFileSystem made;
+    made.MakeFolders("/download/cfg");
+    return made;
   }();
-  fuzzing::WriteInput(file, data, size);
+  files.Put("/download/cfg/Updater.cfg", std::string(reinterpret_cast<const char*>(data), size));
   platform::Platform platform;
   platform.system = &system;
   platform.files = &files;

@@ -1,5 +1,5 @@
 // The confinement check of file-list names and folders, with the rules of
-// both systems whichever system runs it.
+// both systems whichever system runs it, and the check of a whole list.
 #include "update/file_list.h"
 
 #include <gtest/gtest.h>
@@ -78,6 +78,37 @@ TEST(StaysInsideTest, WorkFoldersAreRecognisedInAnyLetterCase) {
       {"Updates/x", false},    {"bin/Update", false},   {"", false},           {"Extractor", false},
   };
   for (const Row& row : rows) EXPECT_EQ(InWorkFolder(row.path), row.work) << row.path;
+}
+
+TEST(CheckFileListTest, EmptyListsAndPlacesNamedTwiceAreFound) {
+  struct Row {
+    const char* name;
+    std::string list;  // the records of "~fl=|...||"
+    bool installs;
+    ListFault fault;
+    const char* place;
+  };
+  const Row rows[] = {
+      {"one file", "~fn=a.dll~fo=W", true, ListFault::None, ""},
+      {"same name in two folders", "~fn=a.dll~fo=W~rd=x|~fn=a.dll~fo=W~rd=y", true, ListFault::None, ""},
+      {"deleted then written", "~fn=a.dll~fo=D|~fn=a.dll~fo=W", true, ListFault::None, ""},
+      {"archive and its file", "~fn=a.exe~fo=X|~fn=a.exe~fo=W~rd=bin", true, ListFault::None, ""},
+      {"nothing at all", "", true, ListFault::NoFiles, ""},
+      {"nothing, no installation", "", false, ListFault::None, ""},
+      {"only programs and deletions", "~fn=p.exe~fo=R|~fn=old.dll~fo=D|~fn=n~fo=Q", true, ListFault::NoFiles, ""},
+      {"written twice", "~fn=a.dll~fo=W|~fn=b~fo=W|~fn=a.dll~fo=W", true, ListFault::NamedTwice, "a.dll"},
+      {"letter case and separators", "~fn=A.DLL~fo=W~rd=bin/x|~fn=a.dll~fo=W~rd=.\\Bin\\\\X\\", true,
+       ListFault::NamedTwice, ".\\Bin\\\\X\\/a.dll"},
+      {"folder in the name", "~fn=bin/a.dll~fo=W|~fn=a.dll~fo=W~rd=bin", true, ListFault::NamedTwice, "bin/a.dll"},
+      {"program over a written file", "~fn=setup.exe~fo=W|~fn=setup.exe~fo=R~rd=any", true, ListFault::NamedTwice,
+       "setup.exe"},
+  };
+  for (const Row& row : rows) {
+    std::string reply = "~ac=11~fl=|" + row.list + "||";
+    const ListCheck check = CheckFileList(ParseFileList(reply).entries, row.installs);
+    EXPECT_EQ(check.fault, row.fault) << row.name;
+    EXPECT_EQ(check.name, row.place) << row.name;
+  }
 }
 
 }  // namespace

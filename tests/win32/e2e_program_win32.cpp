@@ -1,27 +1,36 @@
 // The installer as the tests under Wine run it: the real program on the
-// Windows platform, with the scripted movie player in place of the movie
-// control, and the built-in secure host pointed at the test's own server.
+// Windows platform, the built-in secure host pointed at the test's own
+// server, and either the scripted movie player in place of the movie
+// control or the native player that a user sees.
 //   websetup_e2e <script> <record> <secure port>
+//   websetup_e2e --native <secure port>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-#include "support/scripted_player.h"
+#include "platform/win32/native_player.h"
 #include "platform/win32/win32_platform.h"
+#include "support/scripted_player.h"
 #include "ui/application.h"
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: websetup_e2e <script> <record> <secure port>\n");
+  const bool native = argc == 3 && std::strcmp(argv[1], "--native") == 0;
+  if (argc != 4 && !native) {
+    std::fprintf(stderr, "usage: websetup_e2e <script> <record> <secure port> | --native <secure port>\n");
     return 2;
   }
   platform::Win32Platform win32;
-  win32.movies = platform::LoadScriptedMovieHost(argv[1], argv[2], win32.mainLoop);
-  if (!win32.movies) {
-    std::fprintf(stderr, "websetup_e2e: cannot read the script %s\n", argv[1]);
-    return 2;
+  if (native) {
+    win32.movies = std::make_unique<platform::NativeMovieHost>(win32.mainLoop);
+  } else {
+    win32.movies = platform::LoadScriptedMovieHost(argv[1], argv[2], win32.mainLoop);
+    if (!win32.movies) {
+      std::fprintf(stderr, "websetup_e2e: cannot read the script %s\n", argv[1]);
+      return 2;
+    }
   }
   app::BuiltInEndpoints endpoints = app::BuiltInEndpoints::FromBuild();
   endpoints.secureHost = "localhost";
-  endpoints.securePort = std::atoi(argv[3]);
+  endpoints.securePort = std::atoi(argv[argc - 1]);
   return ui::RunApplication(win32.View(), endpoints);
 }

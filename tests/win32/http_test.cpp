@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "platform/win32/wininet_http_client.h"
 #include "support/refserver.h"
@@ -136,6 +137,32 @@ TEST_F(WinInetTest, PostsOfTwoThreadsEachReadTheirOwnReply) {
   EXPECT_TRUE(mismatches[0].empty()) << ::testing::PrintToString(mismatches[0]);
   EXPECT_TRUE(mismatches[1].empty()) << ::testing::PrintToString(mismatches[1]);
   EXPECT_EQ(server_.Requests().size(), 30u);
+}
+
+// The update exchange, the downloads and the report threads of one process
+// all reach the same secure server at once, each trusting it through the
+// extra CA. WinINet keeps one record per server, with the certificate
+// chain of its last handshake, shared by every thread: no exchange may
+// fail or crash for another's handshake.
+TEST_F(WinInetTest, SecureExchangesOfManyThreadsAtOnceAreAllTrusted) {
+  constexpr int kThreads = 4;
+  constexpr int kExchanges = 25;
+  std::vector<platform::WinInetHttpClient> clients(kThreads);
+  std::vector<std::string> failures[kThreads];
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    clients[t].SetExtraCaFile(server_.caFile());
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kExchanges; ++i) {
+        auto reply = clients[t].Post(PostTo(true, "ac=101"));
+        const Body body = ReadAll(*reply);
+        if (!body.ok) failures[t].push_back(reply->FailureText());
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_TRUE(failures[t].empty()) << ::testing::PrintToString(failures[t]);
+  EXPECT_EQ(server_.Requests().size(), static_cast<size_t>(kThreads * kExchanges));
 }
 
 TEST_F(WinInetTest, DownloadsOfOneSessionShareTheirConnection) {

@@ -3,10 +3,14 @@
 // links and reports it leaves, and a failing download that leaves nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
+#include "platform/win32/native_player.h"
 #include "platform/win32/processes_win32.h"
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/win32_file_system.h"
@@ -22,6 +26,7 @@ using platform::SpecialFolder;
 using testing_support::ReadText;
 using testing_support::RefServer;
 using testing_support::RefServerOptions;
+using testing_support::RunLinuxShell;
 using testing_support::Win32TestFolder;
 using testing_support::WindowsPathOf;
 using testing_support::WriteText;
@@ -97,7 +102,10 @@ std::vector<HWND> MessageBoxesOf(DWORD pid) {
         char className[64] = {};
         GetClassNameA(window, className, sizeof className);
         // A box is shown once all its texts are in place.
-        if (owner == s->pid && std::string(className) == "#32770" && IsWindowVisible(window)) {
+        // A box has its buttons as its own children; a movie dialog has
+        // none (its movie's buttons lie inside the movie control).
+        const bool buttons = GetDlgItem(window, IDOK) != nullptr || GetDlgItem(window, IDYES) != nullptr;
+        if (owner == s->pid && std::string(className) == "#32770" && IsWindowVisible(window) && buttons) {
           s->boxes.push_back(window);
         }
         return TRUE;
@@ -120,12 +128,32 @@ std::string BoxText(HWND box) {
   return text;
 }
 
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Polls `done` until it holds or `bound` has passed; its last answer.
+bool WaitFor(std::chrono::seconds bound, const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return true;
+}
+
 // One user's machine: the downloaded program with its server override next
-// to it. What the installation leaves in the shared places of the prefix is
-// taken away at the end.
+// to it. What an installation leaves in the shared places of the prefix
+// (folder, registry, links, running client programs) is taken away before
+// the test, so that an earlier test that crashed or failed cannot decide
+// this one, and again after it.
 class WindowsMachine {
  public:
   explicit WindowsMachine(const RefServer& server) : server_(server) {
+    RemoveInstallation();
+    EXPECT_FALSE(platform::Win32FileSystem().Exists(InstallDir())) << "an earlier installation could not be removed";
     CreateDirectoryA((download_ / "cfg").c_str(), nullptr);
     CopyFileA((TestsFolder() + "\\websetup_e2e.exe").c_str(), (download_ / "websetup_e2e.exe").c_str(), FALSE);
     WriteText(download_ / "cfg\\Updater.cfg", "~ip=localhost~srvl=UpdateServlet~po=" +
@@ -133,17 +161,36 @@ class WindowsMachine {
   }
   ~WindowsMachine() {
     WaitForTheClientToEnd();
+    RemoveInstallation();
+  }
+
+  static void RemoveInstallation() {
+    StopProgramsOfTheInstallation();
     platform::Win32Registry registry;
     (void)registry.DeleteKey(Hive::LocalMachine, kAppKey);
     (void)registry.DeleteKey(Hive::LocalMachine, kUninstallKey);
     (void)registry.DeleteKey(Hive::CurrentUser, kAppKey);
     platform::Win32Shell shell;
-    const DWORD installDir = GetFileAttributesA(InstallDir().c_str());
-    if (installDir != INVALID_FILE_ATTRIBUTES) {
-      EXPECT_EQ(shell.DeleteTree(InstallDir(), false), 0);
+    if (GetFileAttributesA(InstallDir().c_str()) != INVALID_FILE_ATTRIBUTES) {
+      EXPECT_EQ(shell.DeleteTree(InstallDir(), false), 0) << "the installation folder stays";
     }
     (void)shell.DeleteTree(MenuFolder(), false);
     DeleteFileA(DesktopLink().c_str());
+  }
+
+  // Programs still running from the installation folder (a client program
+  // that hangs, an installer left by a test that failed) hold its files.
+  static void StopProgramsOfTheInstallation() {
+    platform::Win32Processes processes;
+    const std::string folder = InstallDir() + "\\";
+    for (const auto& process : processes.Snapshot()) {
+      if (_strnicmp(process.exePath.c_str(), folder.c_str(), folder.size()) != 0) continue;
+      const HANDLE handle = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(process.pid));
+      if (handle == nullptr) continue;
+      TerminateProcess(handle, 1);
+      WaitForSingleObject(handle, 5000);
+      CloseHandle(handle);
+    }
   }
 
   static std::string InstallDir() { return "C:\\Program Files\\Quorix"; }
@@ -160,9 +207,26 @@ class WindowsMachine {
   ProgramRun RunScript(const std::string& script, int timeoutSeconds = 120) {
     const std::string scriptPath = download_ / "script.txt";
     WriteText(scriptPath, script);
+    return Run("\"" + scriptPath + "\" \"" + (download_ / "record.txt") + "\"", timeoutSeconds,
+               [](DWORD pid, ProgramRun& run) {
+                 for (HWND box : MessageBoxesOf(pid)) {
+                   run.boxes.push_back(BoxText(box));
+                   PostMessageA(box, WM_COMMAND, IDOK, 0);
+                 }
+               });
+  }
+
+  // Runs the program with the native player; `user` is called every 50 ms
+  // with the program's process id while it runs.
+  ProgramRun RunNative(const std::function<void(DWORD pid, ProgramRun& run)>& user, int timeoutSeconds = 180) {
+    return Run("--native", timeoutSeconds, user);
+  }
+
+  ProgramRun Run(const std::string& arguments, int timeoutSeconds,
+                 const std::function<void(DWORD pid, ProgramRun& run)>& tick) {
     SetEnvironmentVariableA("WEBSETUP_SAMPLE_LOG", (download_ / "sample.log").c_str());
-    std::string commandLine = "\"" + (download_ / "websetup_e2e.exe") + "\" \"" + scriptPath + "\" \"" +
-                              (download_ / "record.txt") + "\" " + std::to_string(server_.httpsPort());
+    std::string commandLine = "\"" + (download_ / "websetup_e2e.exe") + "\" " + arguments + " " +
+                              std::to_string(server_.httpsPort());
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
@@ -175,10 +239,7 @@ class WindowsMachine {
     SetEnvironmentVariableA("WEBSETUP_SAMPLE_LOG", nullptr);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     while (WaitForSingleObject(started.hProcess, 50) == WAIT_TIMEOUT) {
-      for (HWND box : MessageBoxesOf(started.dwProcessId)) {
-        run.boxes.push_back(BoxText(box));
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-      }
+      tick(started.dwProcessId, run);
       if (std::chrono::steady_clock::now() > deadline) {
         ADD_FAILURE() << "the installer did not end within " << timeoutSeconds << " s";
         TerminateProcess(started.hProcess, 99);
@@ -193,15 +254,21 @@ class WindowsMachine {
   }
 
   // The sample client programs the installation started end by themselves
-  // at once; their files cannot be deleted while they run.
+  // at once; their files cannot be deleted while they run. Each program
+  // start under Wine takes a second or more on a loaded machine.
   static void WaitForTheClientToEnd() {
     platform::Win32Processes processes;
-    for (int i = 0; i < 250; ++i) {
-      bool running = false;
-      for (const auto& process : processes.Snapshot()) running = running || process.exeName.rfind("Quorix", 0) == 0;
-      if (!running) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const bool ended = WaitFor(std::chrono::seconds(30), [&] {
+      for (const auto& process : processes.Snapshot())
+        if (process.exeName.rfind("Quorix", 0) == 0) return false;
+      return true;
+    });
+    EXPECT_TRUE(ended) << "a client program still runs after 30 s";
+  }
+
+  // Waits until the sample client has been started `starts` times in all.
+  void WaitForClientStarts(size_t starts) const {
+    WaitFor(std::chrono::seconds(30), [&] { return Occurrences(SampleLog(), "QuorixSalon.exe") >= starts; });
   }
 
  private:
@@ -270,16 +337,8 @@ TEST(WindowsInstallation, AFreshInstallationLeavesFilesRegistryLinksAndReports) 
   EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "langID", "de"), 1);
 
   // The launcher, started at the end, starts the client with the folder.
-  for (int i = 0; i < 200 && machine.SampleLog().find("QuorixSalon.exe") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
+  machine.WaitForClientStarts(1);
   EXPECT_NE(machine.SampleLog().find("QuorixSalon.exe"), std::string::npos) << machine.SampleLog();
-}
-
-size_t Occurrences(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
 }
 
 // The second run offers Reinstall or Play: Play starts the launcher again,
@@ -289,17 +348,13 @@ TEST(WindowsInstallation, ASecondRunPlaysOrReinstalls) {
   ASSERT_TRUE(server.started());
   WindowsMachine machine(server);
   ASSERT_EQ(machine.RunScript(kInstallScript).exitCode, 0u);
-  for (int i = 0; i < 200 && Occurrences(machine.SampleLog(), "QuorixSalon.exe") < 1; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
+  machine.WaitForClientStarts(1);
   // Play would bring a lobby still running forward instead of starting one.
   WindowsMachine::WaitForTheClientToEnd();
 
   const ProgramRun play = machine.RunScript("on load DlgMsg.qrx: Ready 400~240\non Msg=ReInstall~Quorix~Play: Play\n");
   EXPECT_EQ(play.exitCode, 0u) << ::testing::PrintToString(play.boxes);
-  for (int i = 0; i < 200 && Occurrences(machine.SampleLog(), "QuorixSalon.exe") < 2; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
+  machine.WaitForClientStarts(2);
   EXPECT_EQ(Occurrences(machine.SampleLog(), "QuorixSalon.exe"), 2u) << machine.SampleLog();
   WindowsMachine::WaitForTheClientToEnd();
 
@@ -323,6 +378,321 @@ TEST(WindowsInstallation, AMissingFileEndsWithItsCodeAndLeavesNothing) {
   EXPECT_FALSE(platform::Win32FileSystem().Exists(WindowsMachine::InstallDir())) << "the half-made installation stays";
   EXPECT_FALSE(platform::Win32FileSystem().Exists(WindowsMachine::DesktopLink()));
   EXPECT_EQ(RegistryValue(kAppKey, "AppDirectory"), "<absent>");
+}
+
+// --- The native player, as a user sees it ---
+
+struct ControlSearch {
+  DWORD pid;
+  int id;
+  HWND found;
+};
+
+// The visible, enabled control `id` in any window of process `pid`.
+HWND ControlOf(DWORD pid, int id) {
+  ControlSearch search{pid, id, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<ControlSearch*>(context);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner != s->pid || !IsWindowVisible(window)) return TRUE;
+        EnumChildWindows(
+            window,
+            [](HWND child, LPARAM inner) -> BOOL {
+              auto* s = reinterpret_cast<ControlSearch*>(inner);
+              if (GetDlgCtrlID(child) != s->id || !IsWindowVisible(child) || !IsWindowEnabled(child)) return TRUE;
+              s->found = child;
+              return FALSE;
+            },
+            context);
+        return s->found == nullptr;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The shell's folder picker: a dialog with the folders' tree in it.
+bool IsFolderPicker(HWND box) {
+  bool tree = false;
+  EnumChildWindows(
+      box,
+      [](HWND child, LPARAM context) -> BOOL {
+        char className[32] = {};
+        GetClassNameA(child, className, sizeof className);
+        if (lstrcmpiA(className, "SysTreeView32") != 0) return TRUE;
+        *reinterpret_cast<bool*>(context) = true;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&tree));
+  return tree;
+}
+
+// A user of the native player: presses the buttons of `steps` in order,
+// each once, as soon as it is on the screen (a question's Yes is IDYES);
+// picks the language `language` in the list first. Error boxes are read
+// and closed. What the installer window looked like on the language page
+// is kept.
+class NativeUser {
+ public:
+  NativeUser(std::vector<int> steps, int language = 0) : steps_(std::move(steps)), language_(language) {}
+
+  void operator()(DWORD pid, ProgramRun& run) {
+    sawErrorPage = sawErrorPage || ControlOf(pid, platform::kNativeErrorText) != nullptr;
+    for (HWND box : MessageBoxesOf(pid)) {
+      // A question or the folder picker: a step answers it.
+      if (GetDlgItem(box, IDYES) != nullptr || IsFolderPicker(box)) continue;
+      run.boxes.push_back(BoxText(box));
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+    if (taken == steps_.size()) return;
+    const HWND control = ControlOf(pid, steps_[taken]);
+    if (control == nullptr) return;
+    if (steps_[taken] == platform::kNativeNext) SeeLanguagePage(pid);
+    PostMessageA(control, BM_CLICK, 0, 0);
+    ++taken;
+  }
+
+  size_t taken = 0;
+  bool sawErrorPage = false;
+  RECT client{}, frame{};
+  bool topmost = false;
+
+ private:
+  void SeeLanguagePage(DWORD pid) {
+    const HWND list = ControlOf(pid, platform::kNativeLanguageList);
+    if (list == nullptr) return;
+    SendMessageA(list, LB_SETCURSEL, language_, 0);
+    const HWND dialog = GetAncestor(list, GA_ROOT);
+    GetClientRect(dialog, &client);
+    GetWindowRect(dialog, &frame);
+    topmost = (GetWindowLongPtrA(dialog, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+  }
+
+  std::vector<int> steps_;
+  int language_;
+};
+
+const std::vector<int> kInstallSteps = {platform::kNativeNext, platform::kNativeInstall, platform::kNativeAccept};
+
+TEST(NativePlayerInstallation, AUserInstallsThroughTheNativePlayer) {
+  RefServer server(SampleClient());
+  ASSERT_TRUE(server.started());
+  WindowsMachine machine(server);
+  // The user opens the folder picker and cancels it: the proposed folder
+  // stays.
+  NativeUser user({platform::kNativeNext, platform::kNativeBrowse, IDCANCEL, platform::kNativeInstall,
+                   platform::kNativeAccept},
+                  1);  // Deutsch
+  const ProgramRun run = machine.RunNative(std::ref(user));
+  EXPECT_EQ(run.exitCode, 0u) << ::testing::PrintToString(run.boxes);
+  EXPECT_TRUE(run.boxes.empty()) << ::testing::PrintToString(run.boxes);
+  EXPECT_EQ(user.taken, 5u);
+  EXPECT_TRUE(platform::Win32FileSystem().Exists(WindowsMachine::InstallDir() + "\\QuorixSalon.exe"));
+  const auto requests = server.Requests();
+  EXPECT_EQ(FinishCode(requests), "100") << UpdateExchange(requests);
+  EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "langID", "de"), 1);
+
+  // The window the movie asked for: 640 x 480, centred on the work area,
+  // above the other windows.
+  RECT work{};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_EQ(user.client.right, 640);
+  EXPECT_EQ(user.client.bottom, 480);
+  EXPECT_LE(std::abs((user.frame.left + user.frame.right) - (work.left + work.right)), 1);
+  EXPECT_LE(std::abs((user.frame.top + user.frame.bottom) - (work.top + work.bottom)), 1);
+  EXPECT_TRUE(user.topmost);
+  machine.WaitForClientStarts(1);
+}
+
+// The reinstall/play dialog of the native player: Play starts the game,
+// Reinstall (after its question) installs again.
+TEST(NativePlayerInstallation, ASecondRunPlaysOrReinstalls) {
+  RefServer server(SampleClient());
+  ASSERT_TRUE(server.started());
+  WindowsMachine machine(server);
+  NativeUser install(kInstallSteps);
+  ASSERT_EQ(machine.RunNative(std::ref(install)).exitCode, 0u);
+  machine.WaitForClientStarts(1);
+  WindowsMachine::WaitForTheClientToEnd();
+
+  NativeUser player({platform::kNativePlay});
+  const ProgramRun play = machine.RunNative(std::ref(player));
+  EXPECT_EQ(play.exitCode, 0u) << ::testing::PrintToString(play.boxes);
+  machine.WaitForClientStarts(2);
+  EXPECT_EQ(Occurrences(machine.SampleLog(), "QuorixSalon.exe"), 2u) << machine.SampleLog();
+  WindowsMachine::WaitForTheClientToEnd();
+
+  std::vector<int> steps = {platform::kNativeReinstall, IDYES};
+  steps.insert(steps.end(), kInstallSteps.begin(), kInstallSteps.end());
+  NativeUser reinstaller(steps);
+  const ProgramRun reinstall = machine.RunNative(std::ref(reinstaller));
+  EXPECT_EQ(reinstall.exitCode, 0u) << ::testing::PrintToString(reinstall.boxes);
+  EXPECT_EQ(reinstaller.taken, steps.size());
+  EXPECT_EQ(Count(server.Requests(), "/servlet/UpdateServlet", "txt", "FINISH"), 2) << UpdateExchange(server.Requests());
+}
+
+// A file list that cannot be fetched shows the error page while the
+// session ends with the list's code and its box, leaving nothing behind.
+TEST(NativePlayerInstallation, AFailedFileListShowsTheErrorAndLeavesNothing) {
+  RefServer server(SampleClient());
+  ASSERT_TRUE(server.started());
+  server.Misbehave("html", "/servlet/UpdateServlet", 1, "11");
+  WindowsMachine machine(server);
+  NativeUser user({platform::kNativeNext, platform::kNativeInstall});
+  const ProgramRun run = machine.RunNative(std::ref(user));
+  EXPECT_EQ(user.taken, 2u);
+  EXPECT_TRUE(user.sawErrorPage);
+  EXPECT_EQ(run.exitCode, 20u) << ::testing::PrintToString(run.boxes);
+  EXPECT_EQ(FinishCode(server.Requests()), "20");
+  EXPECT_FALSE(run.boxes.empty());
+  EXPECT_FALSE(platform::Win32FileSystem().Exists(WindowsMachine::InstallDir())) << "the half-made installation stays";
+}
+
+// --- Seen on screen ---
+
+// One photograph of the X server's root window: the picture is kept as a
+// PNG artefact, its pixels read back from a PPM copy.
+struct Screen {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+  bool Read(const std::string& ppmPath) {
+    const std::string data = ReadText(ppmPath);
+    int maxValue = 0, consumed = 0;
+    if (std::sscanf(data.c_str(), "P6 %d %d %d%n", &width, &height, &maxValue, &consumed) != 3 || maxValue != 255) {
+      return false;
+    }
+    const size_t start = static_cast<size_t>(consumed) + 1;  // one white space after the header
+    if (data.size() < start + static_cast<size_t>(width) * height * 3) return false;
+    rgb.assign(data.begin() + static_cast<std::ptrdiff_t>(start), data.end());
+    return true;
+  }
+  COLORREF At(int x, int y) const {
+    const size_t i = (static_cast<size_t>(y) * width + x) * 3;
+    return RGB(rgb[i], rgb[i + 1], rgb[i + 2]);
+  }
+};
+
+// Takes a picture of the screen into `folder` (a Linux path) as
+// `name`.png; the pixels of it in `screen`.
+bool Photograph(const std::string& folder, const std::string& name, Screen& screen) {
+  const char* display = std::getenv("DISPLAY");
+  const std::string png = folder + "/" + name + ".png";
+  const std::string ppm = folder + "/" + name + ".ppm";
+  const std::string done = folder + "/" + name + ".done";
+  RunLinuxShell(std::string("DISPLAY=") + (display ? display : ":0") + " import -window root " + png +
+                " && convert " + png + " " + ppm + "; touch " + done);
+  if (!WaitFor(std::chrono::seconds(30), [&] { return ReadText(WindowsPathOf(done)) != "<missing>"; })) return false;
+  const bool read = screen.Read(WindowsPathOf(ppm));
+  DeleteFileA(WindowsPathOf(ppm).c_str());
+  DeleteFileA(WindowsPathOf(done).c_str());
+  return read;
+}
+
+// What a page looks like on the photograph, inside the installer window:
+// how much of it is the brand colour, how many colours it has.
+struct PageLook {
+  int brandPixels = 0;
+  int colours = 0;
+};
+
+PageLook LookAt(const Screen& screen, const RECT& area, COLORREF brand) {
+  PageLook look;
+  std::vector<COLORREF> seen;
+  for (int y = std::max<int>(0, area.top); y < std::min<int>(screen.height, area.bottom); ++y) {
+    for (int x = std::max<int>(0, area.left); x < std::min<int>(screen.width, area.right); ++x) {
+      const COLORREF colour = screen.At(x, y);
+      look.brandPixels += colour == brand;
+      if (seen.size() < 64 && std::find(seen.begin(), seen.end(), colour) == seen.end()) seen.push_back(colour);
+    }
+  }
+  look.colours = static_cast<int>(seen.size());
+  return look;
+}
+
+// A user who photographs each page before pressing its button, and checks
+// the picture: the window's client area at the movie's size, centred on
+// the work area, the brand colour's band across it, text on the page.
+class PhotographingUser {
+ public:
+  struct Step {
+    int control;       // pressed once the page shows it
+    const char* name;  // the picture's name
+    int wantWidth, wantHeight;
+    int textControl = 0;         // when set: photographed once this control's text
+    const char* text = nullptr;  // holds this
+  };
+  PhotographingUser(std::string folder, std::vector<Step> steps) : folder_(std::move(folder)), steps_(std::move(steps)) {}
+
+  void operator()(DWORD pid, ProgramRun& run) {
+    if (taken == steps_.size()) return;
+    const Step& step = steps_[taken];
+    const HWND control = ControlOf(pid, step.control);
+    if (control == nullptr) return;
+    if (step.textControl != 0) {
+      char shown[256] = {};
+      const HWND text = ControlOf(pid, step.textControl);
+      if (text != nullptr) GetWindowTextA(text, shown, sizeof shown);
+      if (std::string(shown).find(step.text) == std::string::npos) return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));  // the page is drawn
+    const HWND dialog = GetAncestor(control, GA_ROOT);
+    RECT client{}, frame{}, work{};
+    GetClientRect(dialog, &client);
+    GetWindowRect(dialog, &frame);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    POINT origin{0, 0};
+    ClientToScreen(dialog, &origin);
+    Screen screen;
+    if (!Photograph(folder_, step.name, screen)) {
+      ADD_FAILURE() << "no picture of " << step.name;
+    } else {
+      const RECT area{origin.x, origin.y, origin.x + client.right, origin.y + client.bottom};
+      const PageLook look = LookAt(screen, area, RGB(75, 70, 43));
+      EXPECT_GE(look.brandPixels, step.wantWidth * 50) << step.name << ": the brand colour's band";
+      EXPECT_GE(look.colours, 16) << step.name << ": a page with text and controls, not a blank one";
+    }
+    EXPECT_EQ(client.right, step.wantWidth) << step.name;
+    EXPECT_EQ(client.bottom, step.wantHeight) << step.name;
+    EXPECT_LE(std::abs((frame.left + frame.right) - (work.left + work.right)), 1) << step.name << " centred";
+    EXPECT_LE(std::abs((frame.top + frame.bottom) - (work.top + work.bottom)), 1) << step.name << " centred";
+    PostMessageA(control, BM_CLICK, 0, 0);
+    ++taken;
+    (void)run;
+  }
+
+  size_t taken = 0;
+
+ private:
+  std::string folder_;
+  std::vector<Step> steps_;
+};
+
+// Runs only on a display: tools/windows/wine_test.sh runs it under Xvfb in
+// Wine's virtual desktop and names the pictures' folder.
+TEST(NativePlayerScreens, EachPageOfAnInstallationAndOfTheSecondRunIsShownWhole) {
+  const char* folder = std::getenv("WEBSETUP_SCREENSHOTS");
+  if (folder == nullptr) GTEST_SKIP() << "no display: tools/windows/wine_test.sh runs this under Xvfb";
+  RefServer server(SampleClient());
+  ASSERT_TRUE(server.started());
+  // A slow file keeps the progress page on the screen for its picture.
+  server.Misbehave("trickle", "/files/client/Tavrel.dll", 1, "", 0, 60000);
+  WindowsMachine machine(server);
+  PhotographingUser installer(folder, {{platform::kNativeNext, "01-language", 640, 480},
+                                       {platform::kNativeInstall, "02-folder", 640, 480},
+                                       {platform::kNativeRunBar, "03-progress", 640, 480, platform::kNativeFileName, "Tavrel"},
+                                       {platform::kNativeAccept, "04-licence", 640, 480}});
+  const ProgramRun install = machine.RunNative(std::ref(installer));
+  EXPECT_EQ(install.exitCode, 0u);
+  EXPECT_EQ(installer.taken, 4u);
+  machine.WaitForClientStarts(1);
+  WindowsMachine::WaitForTheClientToEnd();
+
+  PhotographingUser player(folder, {{platform::kNativePlay, "05-reinstall-or-play", 400, 240}});
+  const ProgramRun play = machine.RunNative(std::ref(player));
+  EXPECT_EQ(play.exitCode, 0u);
+  EXPECT_EQ(player.taken, 1u);
+  machine.WaitForClientStarts(2);
 }
 
 }  // namespace

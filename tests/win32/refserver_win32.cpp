@@ -23,23 +23,10 @@ namespace testing_support {
 namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(10);
-constexpr auto kStopTimeout = std::chrono::seconds(5);
-
-// Runs `script` with the Linux shell, without waiting for it. The script
-// must not hold a double quote. For a Linux program Wine fills the process
-// information with values that are no handles of this process: closing them
-// would close whatever handles happen to carry those numbers.
-bool RunLinuxShell(const std::string& script) {
-  std::string commandLine = "\"Z:\\bin\\sh\" -c \"" + script + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION started{};
-  if (!CreateProcessA("Z:\\bin\\sh", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &started)) {
-    return false;
-  }
-  return true;
-}
+// The server finishes its kept-alive connections before it ends, and
+// Wine's WinINet keeps an idle connection open: the server's keep-alive
+// time-out (5 s) passes before it can end.
+constexpr auto kStopTimeout = std::chrono::seconds(12);
 
 std::string ReadWholeFile(const std::string& windowsPath) {
   std::ifstream in(windowsPath, std::ios::binary);
@@ -102,6 +89,21 @@ std::string ShellQuoted(const std::string& text) {
 }
 
 }  // namespace
+
+// For a Linux program Wine fills the process
+// information with values that are no handles of this process: closing them
+// would close whatever handles happen to carry those numbers.
+bool RunLinuxShell(const std::string& script) {
+  std::string commandLine = "\"Z:\\bin\\sh\" -c \"" + script + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessA("Z:\\bin\\sh", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &started)) {
+    return false;
+  }
+  return true;
+}
 
 std::string WindowsPathOf(const std::string& linuxPath) {
   std::string out = "Z:" + linuxPath;
@@ -184,7 +186,7 @@ void RefServer::Stop() {
   const auto deadline = std::chrono::steady_clock::now() + kStopTimeout;
   while (LinuxProcessAlive(pid_)) {
     if (std::chrono::steady_clock::now() >= deadline) {
-      ADD_FAILURE() << "The reference server did not stop within 5 s of SIGTERM";
+      ADD_FAILURE() << "The reference server did not stop within 12 s of SIGTERM";
       RunLinuxShell("kill -KILL " + std::to_string(pid_));
       break;
     }

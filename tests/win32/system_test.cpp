@@ -49,10 +49,17 @@ TEST(Win32IdentityTest, RoutesRunToTheirEnd) {
   RecordProperty("disk_blocks", static_cast<int>(smart.size() + miniport.size() + storage.size()));
   const auto adapters = sources.AdapterStatuses();
   if (!adapters.ok) GTEST_SKIP() << "NetBIOS enumeration is not answered here";
+  // Wine gives each of the host's interfaces an adapter; one without a
+  // hardware address (a tunnel, an interface still being made) answers
+  // zeros, but the machine's own network card has one.
+  int answered = 0, withAddress = 0;
   for (const auto& adapter : adapters.adapters) {
-    if (adapter.statusOk) {
-      EXPECT_NE(adapter.address, (std::array<uint8_t, 6>{})) << "an answering adapter has an address";
-    }
+    if (!adapter.statusOk) continue;
+    ++answered;
+    withAddress += adapter.address != std::array<uint8_t, 6>{};
+  }
+  if (answered > 0) {
+    EXPECT_GE(withAddress, 1) << "no answering adapter has an address";
   }
 }
 

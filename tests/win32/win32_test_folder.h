@@ -42,9 +42,12 @@ inline bool WriteText(const std::string& path, const std::string& text) {
   return ok;
 }
 
-// The file's content; "<missing>" when it cannot be opened.
+// The file's content; "<missing>" when it cannot be opened. The file stays
+// open to writers meanwhile: a test that polls a log must never make a
+// program's write to it fail (the line would be lost).
 inline std::string ReadText(const std::string& path) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return "<missing>";
   std::string text;
   char buffer[4096];

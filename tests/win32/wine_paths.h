@@ -11,6 +11,10 @@ namespace testing_support {
 // "Z:" and the Linux path with "\" separators.
 std::string WindowsPathOf(const std::string& linuxPath);
 
+// Runs `script` with the Linux shell (/bin/sh -c), without waiting for it.
+// The script must not hold a double quote. False when it cannot start.
+bool RunLinuxShell(const std::string& script);
+
 // A new empty folder on the Linux side for one test, under the build
 // folder; its Linux path. Removed by the caller (DeleteTree on its Windows
 // path) when the test no longer needs it.

@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # The installer's main job, shown end to end on this machine: the reference
 # update server on loopback serves the sample client, the installer installs
-# it unattended into a temporary home folder, then runs a second time and
-# offers Reinstall or Play (Play starts the sample client).
+# it into a temporary home folder, then runs a second time and offers
+# Reinstall or Play (Play starts the sample client).
+#
+# On a desktop (a display is named) the installer opens its window with the
+# HTML player: with a person at the terminal, click through it; without one
+# (input not a terminal) the desktop tests' driver clicks through every page
+# and keeps a screenshot of each in the demo folder. Without a display the
+# console player installs unattended.
 set -euo pipefail
 
 build=${1:-build}
@@ -45,13 +51,31 @@ printf '~ip=localhost~srvl=UpdateServlet~po=%s~ca=%s' "$port" "$build/testcerts/
 #    installation all land in it.
 home=$work/home
 mkdir -p "$home"
+desktop=
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then desktop=yes; fi
+driver=
+if [ -n "$desktop" ] && [ ! -t 0 ] && [ -x "$bin/websetup_html_e2e" ]; then
+  driver=$bin/websetup_html_e2e
+  cp "$driver" "$download/"
+  mkdir -p "$work/screenshots"
+fi
+# $1: the driver's steps for the run (used when no person clicks).
 run_installer() {
+  local program=./websetup args=() input=/dev/null
+  if [ -n "$driver" ]; then
+    printf '%b' "$1" > "$work/drive"
+    program=./websetup_html_e2e
+    args=("$work/drive" "$work/screenshots" "$port" 20000)
+  elif [ -n "$desktop" ] && [ -t 0 ]; then
+    input=/dev/tty
+    echo "The installer opens in a window: click through it."
+  fi
   (cd "$download" && env HOME="$home" XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" \
-     XDG_DESKTOP_DIR="$home/Desktop" no_proxy=localhost,127.0.0.1 ./websetup < /dev/null)
+     XDG_DESKTOP_DIR="$home/Desktop" no_proxy=localhost,127.0.0.1 "$program" "${args[@]}" < "$input")
 }
 
 section "First run: installation"
-run_installer
+run_installer 'wait language\nshot language\nclick [data-lang=en]\nwait folder\nshot folder\nclick #install\nwait licence\nshot licence\nclick #accept\n'
 echo "(exit code $?)"
 
 install_dir=$home/.local/share/Quorix
@@ -65,7 +89,7 @@ echo "--- $home/Desktop/Quorix.desktop"
 cat "$home/Desktop/Quorix.desktop"
 
 section "Second run: Reinstall or Play"
-run_installer
+run_installer 'wait offer\nshot offer\nclick #play\n'
 echo "(exit code $?)"
 sleep 1   # the launcher starts the client without waiting
 
@@ -79,4 +103,5 @@ for line in open(sys.argv[1]):
     print(f'{r["method"]:4} {r["path"]:32} {what}')
 PY
 echo
+if [ -n "$driver" ]; then echo "Screenshots of the pages: $work/screenshots"; fi
 echo "Demo folder: $work"

@@ -1,5 +1,5 @@
-// make_sample_client OUTDIR: writes the reference server's sample client
-// file set, the same bytes on every run:
+// make_sample_client OUTDIR MOVIES: writes the reference server's sample
+// client file set, the same bytes on every run:
 //
 //   OUTDIR/client/   the client as the file list names it
 //     Salon.exe, WebPane.exe      client programs: say they started, leave a mark
@@ -20,12 +20,14 @@
 // interpreter line once the installer has given them their execute bit.
 // Each appends a line "<name> <working folder> <arguments>" to the file that
 // WEBSETUP_SAMPLE_LOG names, when it is set, so tests can see what ran.
-// The movie files are short texts in our own format: a "QRX 1" line, then
-// "name", "size" (width~height) and "role" lines.
+// The movie files are the reference HTML movies of the folder MOVIES
+// (installer.html, reinstall.html, languages.html, logo.html), copied under
+// the names the server and the installation give them.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -166,8 +168,16 @@ std::string SelfExtractingArchive(const std::vector<Packed>& files) {
   return script;
 }
 
-std::string Movie(const std::string& name, const std::string& size, const std::string& role) {
-  return "QRX 1\nname " + name + "\nsize " + size + "\nrole " + role + "\n";
+// The content of a reference movie; empty (and a message) when it cannot
+// be read.
+std::string Movie(const fs::path& folder, const std::string& file, bool& ok) {
+  std::ifstream in(folder / file, std::ios::binary);
+  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (data.empty()) {
+    std::fprintf(stderr, "make_sample_client: cannot read the movie %s\n", (folder / file).c_str());
+    ok = false;
+  }
+  return data;
 }
 
 bool Write(const fs::path& path, const std::string& data) {
@@ -183,11 +193,13 @@ bool Write(const fs::path& path, const std::string& data) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_sample_client OUTDIR\n");
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: make_sample_client OUTDIR MOVIES\n");
     return 2;
   }
   const fs::path out = argv[1];
+  const fs::path movies = argv[2];
+  bool moviesRead = true;
   // Made beside the folder and moved into place, so that a folder that is
   // there is always whole.
   const fs::path work = out.string() + ".new";
@@ -213,19 +225,20 @@ int main(int argc, char** argv) {
       {"client/AppSmall.ico", Icon(0xFF2060C0u)},
       {"client/UninstallSmall.ico", Icon(0xFFC03020u)},
       {"client/AppBig.ico", Icon(0xFF20A040u)},
-      {"client/qrx/DlgMsg.qrx", Movie("DlgMsg", "420~260", "reinstall or play")},
-      {"client/qrx/mcLang.qrx", Movie("mcLang", "300~200", "language choice of the reinstall movie")},
+      {"client/qrx/DlgMsg.qrx", Movie(movies, "reinstall.html", moviesRead)},
+      {"client/qrx/mcLang.qrx", Movie(movies, "languages.html", moviesRead)},
       {"client/bundle.exe", SelfExtractingArchive(maps)},
       {"client/.operations",
        "# Files whose operation is not a plain write (see the reference server's client_set.h).\n"
        "X bundle.exe\n"
        "R prepare.exe\n"},
-      {"movies/DlgUpdater.qrx", Movie("DlgUpdater", "600~400", "installer dialog")},
-      {"movies/mcLogo.qrx", Movie("mcLogo", "200~100", "installer logo")},
-      {"movies/mcLang.qrx", Movie("mcLang", "300~200", "language choice of the installer")},
+      {"movies/DlgUpdater.qrx", Movie(movies, "installer.html", moviesRead)},
+      {"movies/mcLogo.qrx", Movie(movies, "logo.html", moviesRead)},
+      {"movies/mcLang.qrx", Movie(movies, "languages.html", moviesRead)},
       {"pixel/pix1.html", "<html><body>pixel 1</body></html>\n"},
       {"pixel/pix2.html", "<html><body>pixel 2</body></html>\n"},
   };
+  if (!moviesRead) return 1;
   for (const Packed& map : maps) files.emplace_back("client/" + map.path, map.data);
   for (const auto& [path, data] : files) {
     if (!Write(work / path, data)) return 1;

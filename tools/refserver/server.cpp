@@ -163,6 +163,14 @@ int ToInt(const std::string& text, int fallback) {
   return *end == '\0' ? static_cast<int>(value) : fallback;
 }
 
+// Movies (HTML documents under the names the initial reply gives) and web
+// pages are shown by a browser; everything else is a download.
+std::string ContentTypeOf(const fs::path& file) {
+  const std::string extension = file.extension().string();
+  if (extension == ".qrx" || extension == ".html") return "text/html; charset=utf-8";
+  return "application/octet-stream";
+}
+
 }  // namespace
 
 // The bytes of a reply, read piece by piece so that a large file is never
@@ -356,7 +364,7 @@ void ReferenceServer::AnswerNormally(const httplib::Request& req, httplib::Respo
     const fs::path file = FileFor(req);
     if (!file.empty()) {
       const auto source = std::make_shared<const ReplySource>(file);
-      StreamReply(res, source, source->size(), source->size(), 0);
+      StreamReply(res, source, source->size(), source->size(), 0, ContentTypeOf(file));
       return;
     }
   }
@@ -498,11 +506,12 @@ void ReferenceServer::Misbehave(const Rule& rule, const httplib::Request& req, h
   }
 }
 
+
 void ReferenceServer::StreamReply(httplib::Response& res, std::shared_ptr<const ReplySource> source, size_t announced,
-                                  size_t sent, size_t perSecond) {
+                                  size_t sent, size_t perSecond, const std::string& contentType) {
   const size_t slice = perSecond > 0 ? std::max<size_t>(1, perSecond / kTrickleSlicesPerSecond) : kPieceBytes;
   const auto pause = std::chrono::milliseconds(perSecond > 0 ? 1000 / kTrickleSlicesPerSecond : 0);
-  res.set_content_provider(announced, "application/octet-stream",
+  res.set_content_provider(announced, contentType,
                            [this, source, sent, slice, pause](size_t offset, size_t length, httplib::DataSink& sink) {
                              if (offset >= sent) return false;  // short of the announcement: drop
                              const std::string piece = source->Read(offset, std::min({length, sent - offset, slice}));

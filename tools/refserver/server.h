@@ -76,7 +76,7 @@ class ReferenceServer {
   // reply ends, or the connection drops when that is short of the
   // announcement. `perSecond` > 0 spreads the bytes over time.
   void StreamReply(httplib::Response& res, std::shared_ptr<const ReplySource> source, size_t announced, size_t sent,
-                   size_t perSecond);
+                   size_t perSecond, const std::string& contentType = "application/octet-stream");
   // Waits up to `seconds`; returns early when the server stops.
   void WaitUnlessStopping(int seconds);
   // The same in milliseconds; returns false when the server is stopping.

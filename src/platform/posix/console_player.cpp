@@ -1,5 +1,6 @@
 #include "platform/posix/console_player.h"
 
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -24,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/builtin_movies.h"
 #include "platform/posix/console_texts.h"
 #include "platform/posix/posix_file_system.h"
 
@@ -56,69 +58,18 @@ std::string Lower(std::string text) {
   return text;
 }
 
-std::vector<std::string> SplitTilde(const std::string& text) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (;;) {
-    const size_t tilde = text.find('~', start);
-    fields.push_back(text.substr(start, tilde == std::string::npos ? std::string::npos : tilde - start));
-    if (tilde == std::string::npos) return fields;
-    start = tilde + 1;
-  }
-}
-
 int Percent(double fraction) {
   if (!(fraction > 0)) return 0;  // also NaN
   return static_cast<int>(std::min(std::floor(fraction * 100 + 1e-6), 100.0));
 }
 
-enum class MovieKind { Empty, Installer, Reinstall };
-
-// The movie is chosen by the file name of its address, without the query.
-MovieKind KindOf(const std::string& address) {
-  std::string path = address.substr(0, address.find('?'));
-  const size_t slash = path.find_last_of("/\\");
-  const std::string name = Lower(slash == std::string::npos ? path : path.substr(slash + 1));
-  if (name == "dlgupdater.qrx") return MovieKind::Installer;
-  if (name == "dlgmsg.qrx") return MovieKind::Reinstall;
-  return MovieKind::Empty;
-}
-
-// The reinstall movie lies in the installation, "<folder>/qrx/DlgMsg.qrx".
-std::string InstalledFolderOf(const std::string& address) {
-  const std::string path = address.substr(0, address.find('?'));
-  const size_t slash = path.find_last_of("/\\");
-  if (slash == std::string::npos) return {};
-  const std::string movies = path.substr(0, slash);
-  const size_t parent = movies.find_last_of("/\\");
-  if (parent == std::string::npos || Lower(movies.substr(parent + 1)) != "qrx") return movies;
-  return movies.substr(0, parent);
-}
+using MovieKind = BuiltInMovie;
 
 bool IsOneOf(const std::string& answer, std::initializer_list<const char*> words) {
   const std::string lower = Lower(answer);
   for (const char* word : words)
     if (lower == word) return true;
   return false;
-}
-
-// A size as the movie shows it. The worker sends most sizes formatted
-// ("030k"), but the copy of an unpacked file sends its listed size in
-// bytes: those are formatted the same way here.
-std::string ShownSize(const std::string& text) {
-  if (text.empty()) return "0";
-  if (!std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
-    return text;
-  const double bytes = std::strtod(text.c_str(), nullptr);
-  char shown[32];
-  if (bytes < 1024) {
-    std::snprintf(shown, sizeof shown, "%03.0fb", bytes);
-  } else if (bytes < 1047040) {
-    std::snprintf(shown, sizeof shown, "%03.0fk", std::floor((bytes + 512) / 1024));
-  } else {
-    std::snprintf(shown, sizeof shown, "%1.1fM", bytes / 1048576.0);
-  }
-  return shown;
 }
 
 bool PathExists(const std::string& path) {
@@ -181,7 +132,7 @@ FolderCheck CheckInstallFolder(const std::string& folder, const std::string& app
 }
 
 std::string FormatProgressLine(const std::string& fileName, const std::string& progress) {
-  std::vector<std::string> fields = SplitTilde(progress);
+  std::vector<std::string> fields = SplitTildeFields(progress);
   fields.resize(std::max<size_t>(fields.size(), 5));
   const auto number = [](const std::string& text) { return std::strtod(text.c_str(), nullptr); };
   const int filePercent = Percent(number(fields[3]));
@@ -191,8 +142,8 @@ std::string FormatProgressLine(const std::string& fileName, const std::string& p
   char tail[160];
   std::snprintf(tail, sizeof(tail), "  %.1f KB/s  file %3d%%  [%s%s] %3d%%", number(fields[2]), filePercent,
                 std::string(filled, '#').c_str(), std::string(kBarWidth - filled, '-').c_str(), runPercent);
-  const std::string done = ShownSize(fields[0]);
-  const std::string total = ShownSize(fields[1]);
+  const std::string done = MovieSizeText(fields[0]);
+  const std::string total = MovieSizeText(fields[1]);
   return (fileName.empty() ? std::string() : fileName + "  ") + done + "/" + total + tail;
 }
 
@@ -607,9 +558,9 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
 
   void Load(const std::string& address) {
     session_->CancelQuestions(this);
-    kind_ = KindOf(address);
+    kind_ = BuiltInMovieOf(address);
     waitingForDirectory_ = false;
-    if (kind_ == MovieKind::Reinstall) installedFolder_ = InstalledFolderOf(address);
+    if (kind_ == MovieKind::Reinstall) installedFolder_ = InstallationOfMovie(address);
     if (kind_ == MovieKind::Installer) {
       Raise("InitPreloader", kInstallerMovieSize);
       Raise("InitDialog", kInstallerMovieSize);
@@ -855,7 +806,7 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
   }
 
   void ShowProgress(const std::string& text) {
-    const std::vector<std::string> fields = SplitTilde(text);
+    const std::vector<std::string> fields = SplitTildeFields(text);
     const auto field = [&](size_t i) { return i < fields.size() ? fields[i] : std::string(); };
     // "0~0~0" starts a run: nothing to show until a file comes.
     if (field(1).empty() || field(1) == "0") {
@@ -883,7 +834,7 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
 
   void OfferReinstall(const std::string& offer) {
     // "ReInstall~<app>~Play"
-    const std::vector<std::string> fields = SplitTilde(offer);
+    const std::vector<std::string> fields = SplitTildeFields(offer);
     offeredApp_ = fields.size() > 1 && !fields[1].empty() ? fields[1] : "The game";
     session_->outcome.appName = offeredApp_;
     Say(FormatText(T().reinstallOffer, offeredApp_.c_str(), installedFolder_.c_str()));
@@ -917,7 +868,7 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
 
   std::shared_ptr<ConsoleSession> session_;
   MovieCommandSink sink_;
-  MovieKind kind_ = MovieKind::Empty;
+  MovieKind kind_ = MovieKind::None;
   std::map<std::string, std::string> variables_;
   std::string proposedFolder_;
   bool waitingForDirectory_ = false;

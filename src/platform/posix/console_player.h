@@ -33,6 +33,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/builtin_movies.h"
 #include "platform/main_loop.h"
 #include "platform/movie.h"
 
@@ -104,9 +105,6 @@ class ConsoleMovieHost : public MovieHost {
 
 // What FlashVersion answers: 10.0.
 inline constexpr int32_t kConsolePlayerVersion = 0xA0000;
-// The size texts the two movies ask their windows for.
-inline constexpr const char* kInstallerMovieSize = "640~480";
-inline constexpr const char* kReinstallMovieSize = "400~240";
 
 // Where a folder the user typed would take the installation, and why it
 // cannot, checked before anything is downloaded.

@@ -146,6 +146,20 @@ bool PosixFileSystem::IsEmptyDirectory(const std::string& path) {
   return empty;
 }
 
+bool PosixFileSystem::ListFolder(const std::string& path, std::vector<std::string>* names) {
+  DIR* dir = opendir(path.c_str());
+  if (!dir) return false;
+  errno = 0;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(name);
+  }
+  const int error = errno;
+  closedir(dir);
+  errno = error;
+  return error == 0;
+}
+
 bool PosixFileSystem::MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }
 
 bool PosixFileSystem::ChangeCurrentDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }

@@ -17,6 +17,7 @@ class PosixFileSystem : public FileSystem {
   bool MarkRunnable(const std::string& path) override;
   bool IsLink(const std::string& path) override;
   bool IsEmptyDirectory(const std::string& path) override;
+  bool ListFolder(const std::string& path, std::vector<std::string>* names) override;
   bool MakeDirectory(const std::string& path) override;
   bool ChangeCurrentDirectory(const std::string& path) override;
   std::string CurrentDirectory() override;

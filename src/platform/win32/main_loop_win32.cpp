@@ -60,6 +60,10 @@ void Win32MainLoop::PumpWindowMessages() {
       Quit(static_cast<int>(message.wParam));
       continue;
     }
+    // Tab, Enter and Escape move among a dialog's controls, as a dialog's
+    // own loop would have it.
+    const HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    if (root != nullptr && IsDialogMessageA(root, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }

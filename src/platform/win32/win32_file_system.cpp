@@ -117,6 +117,21 @@ bool Win32FileSystem::IsEmptyDirectory(const std::string& path) {
   return empty;
 }
 
+bool Win32FileSystem::ListFolder(const std::string& path, std::vector<std::string>* names) {
+  WIN32_FIND_DATAA entry;
+  const std::string pattern = path + (path.empty() || path.back() == '\\' ? "*" : "\\*");
+  const HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  do {
+    const std::string name = entry.cFileName;
+    if (name != "." && name != "..") names->push_back(name);
+  } while (FindNextFileA(find, &entry));
+  const DWORD code = GetLastError();
+  FindClose(find);
+  SetLastError(code == ERROR_NO_MORE_FILES ? 0 : code);
+  return code == ERROR_NO_MORE_FILES;
+}
+
 bool Win32FileSystem::MakeDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr); }
 
 bool Win32FileSystem::ChangeCurrentDirectory(const std::string& path) { return SetCurrentDirectoryA(path.c_str()); }

@@ -20,6 +20,7 @@ class Win32FileSystem : public FileSystem {
   // GetFileAttributesA: FILE_ATTRIBUTE_REPARSE_POINT (links, junctions).
   bool IsLink(const std::string& path) override;
   bool IsEmptyDirectory(const std::string& path) override;
+  bool ListFolder(const std::string& path, std::vector<std::string>* names) override;
   bool MakeDirectory(const std::string& path) override;
   bool ChangeCurrentDirectory(const std::string& path) override;
   std::string CurrentDirectory() override;

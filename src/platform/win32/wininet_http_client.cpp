@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "platform/win32/win32_api.h"
@@ -174,26 +175,51 @@ bool ServerTrustedByExtraCa(HINTERNET request, const std::string& host, const st
   return trusted;
 }
 
+// WinINet keeps one record per server for the whole process, shared by
+// every thread and session, and it holds the certificate chain of the last
+// handshake with that server: a handshake whose check fails frees it and a
+// later one sets it again, without a lock. Two threads that meet a server
+// for the first time at once (the update exchange, a download and a report
+// thread do) could each free or read the other's chain: the chain asked
+// for was gone (a trusted server refused) or freed under the reader (a
+// crash). So this process makes its secure connections one at a time: the
+// connection, the handshake and the look at the chain happen under this
+// lock; what follows (the body, the reply) does not.
+std::mutex& SecureHandshakeLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 // One request of an exchange: the connection and request handles under an
 // internet handle that the caller keeps open.
 struct Request {
   InternetHandle connection;
   InternetHandle request;
   std::string failure;
+  DWORD failureCode = 0;  // the system's code of `failure`
 
-  // Opens and sends. False with `failure` set when the request could not
-  // be sent or the server could not be trusted.
+  // Opens and sends the request and its body and reads the reply's
+  // headers. False with `failure` set when it could not be sent, the server
+  // could not be trusted, or no reply came.
   bool Send(HINTERNET internet, const std::string& host, INTERNET_PORT port, bool secure, const char* verb,
             const std::string& objectName, const std::string& headers, const std::string& body, DWORD flags,
             const HttpTimeouts& timeouts, const std::string& caFile) {
     connection.Reset(InternetConnectA(internet, host.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection) return Fail("InternetConnectA");
     if (secure) flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_CACHE_WRITE;
-    if (!OpenRequest(verb, objectName, flags, timeouts)) return false;
-    if (SendOnce(headers, body)) return true;
-    const DWORD code = GetLastError();
-    if (!secure || caFile.empty() || !MayBeExtraCa(code)) return Fail("HttpSendRequestA", code);
-    return SendTrustingExtraCa(verb, objectName, flags, timeouts, headers, body, host, caFile, code);
+    {
+      std::unique_lock<std::mutex> handshake(SecureHandshakeLock(), std::defer_lock);
+      if (secure) handshake.lock();
+      if (!OpenRequest(verb, objectName, flags, timeouts)) return false;
+      if (!StartSend(headers, body.size())) {
+        const DWORD code = GetLastError();
+        if (!secure || caFile.empty() || !MayBeExtraCa(code)) return Fail("HttpSendRequestA", code);
+        if (!StartTrustingExtraCa(verb, objectName, flags, timeouts, headers, body.size(), host, caFile, code)) {
+          return false;
+        }
+      }
+    }
+    return SendBody(body) && (HttpEndRequestA(request.get(), nullptr, 0, 0) || Fail("HttpSendRequestA"));
   }
 
   bool OpenRequest(const char* verb, const std::string& objectName, DWORD flags, const HttpTimeouts& timeouts) {
@@ -205,13 +231,24 @@ struct Request {
     return true;
   }
 
-  // The request again with the unknown CA accepted, sent in two steps: the
-  // headers first, which brings the server's certificate, and the body only
-  // once the chain has been verified against the extra CA. A server that
-  // does not verify fails with `refusal`, as it did the first time.
-  bool SendTrustingExtraCa(const char* verb, const std::string& objectName, DWORD flags, const HttpTimeouts& timeouts,
-                           const std::string& headers, const std::string& body, const std::string& host,
-                           const std::string& caFile, DWORD refusal) {
+  // Connects (with the handshake of a secure request) and sends the
+  // headers; the body and the reply come after.
+  bool StartSend(const std::string& headers, size_t bodySize) {
+    INTERNET_BUFFERSA buffers{};
+    buffers.dwStructSize = sizeof buffers;
+    buffers.lpcszHeader = headers.empty() ? nullptr : headers.c_str();
+    buffers.dwHeadersLength = static_cast<DWORD>(headers.size());
+    buffers.dwBufferTotal = static_cast<DWORD>(bodySize);
+    return HttpSendRequestExA(request.get(), &buffers, nullptr, 0, 0) != 0;
+  }
+
+  // The request again with the unknown CA accepted: the headers go out,
+  // which brings the server's certificate, and the body follows only once
+  // the chain has been verified against the extra CA. A server that does
+  // not verify fails with `refusal`, as it did the first time.
+  bool StartTrustingExtraCa(const char* verb, const std::string& objectName, DWORD flags,
+                            const HttpTimeouts& timeouts, const std::string& headers, size_t bodySize,
+                            const std::string& host, const std::string& caFile, DWORD refusal) {
     if (!OpenRequest(verb, objectName, flags, timeouts)) return false;
     // A private CA publishes no revocation list, so its revocation cannot
     // be checked either.
@@ -220,13 +257,12 @@ struct Request {
     InternetQueryOptionA(request.get(), INTERNET_OPTION_SECURITY_FLAGS, &security, &size);
     security |= SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_REVOCATION;
     InternetSetOptionA(request.get(), INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
-    INTERNET_BUFFERSA buffers{};
-    buffers.dwStructSize = sizeof buffers;
-    buffers.lpcszHeader = headers.empty() ? nullptr : headers.c_str();
-    buffers.dwHeadersLength = static_cast<DWORD>(headers.size());
-    buffers.dwBufferTotal = static_cast<DWORD>(body.size());
-    if (!HttpSendRequestExA(request.get(), &buffers, nullptr, 0, 0)) return Fail("HttpSendRequestExA");
+    if (!StartSend(headers, bodySize)) return Fail("HttpSendRequestExA");
     if (!ServerTrustedByExtraCa(request.get(), host, caFile)) return Fail("HttpSendRequestA", refusal);
+    return true;
+  }
+
+  bool SendBody(const std::string& body) {
     for (size_t sent = 0; sent < body.size();) {
       DWORD written = 0;
       if (!InternetWriteFile(request.get(), body.data() + sent, static_cast<DWORD>(body.size() - sent), &written) ||
@@ -235,7 +271,7 @@ struct Request {
       }
       sent += written;
     }
-    return HttpEndRequestA(request.get(), nullptr, 0, 0) || Fail("HttpEndRequestA");
+    return true;
   }
 
   // The failures with which WinINet refuses a server whose CA the system
@@ -245,14 +281,9 @@ struct Request {
     return code == ERROR_INTERNET_INVALID_CA || code == ERROR_INTERNET_SEC_CERT_REV_FAILED;
   }
 
-  bool SendOnce(const std::string& headers, const std::string& body) {
-    return HttpSendRequestA(request.get(), headers.empty() ? nullptr : headers.c_str(),
-                            static_cast<DWORD>(headers.size()), body.empty() ? nullptr : const_cast<char*>(body.data()),
-                            static_cast<DWORD>(body.size())) != 0;
-  }
-
   bool Fail(const char* step, DWORD code = GetLastError()) {
     failure = ErrorText(code, step);
+    failureCode = code;
     SetLastError(code);
     return false;
   }
@@ -423,7 +454,8 @@ class DownloadSession : public HttpDownloadSession {
     if (fromByte > 0) headers += "Range: bytes=" + std::to_string(fromByte) + "-\r\n";
     if (!request->Send(internet_.get(), host, parts.nPort, secure, "GET", object, headers, std::string(),
                        kDownloadFlags, timeouts_, caFile_)) {
-      return fail(request->failure, GetLastError() == ERROR_INTERNET_CANNOT_CONNECT);
+      // The handshake lock is let go after the failure: its code is the one kept.
+      return fail(request->failure, request->failureCode == ERROR_INTERNET_CANNOT_CONNECT);
     }
     DWORD status = 0;
     DWORD size = sizeof status;

@@ -1,7 +1,9 @@
 // HTTP on Windows through WinINet. Posts and downloads go the same way: an
 // internet handle with the agent and the system's configured proxy
 // (INTERNET_OPEN_TYPE_PRECONFIG), a connection handle per exchange, and a
-// request handle sent with HttpSendRequestA. A download session keeps its
+// request handle sent in steps (HttpSendRequestExA for the connection and
+// the headers, InternetWriteFile for the body, HttpEndRequestA for the
+// reply's headers). A download session keeps its
 // internet handle for the whole run, so that WinINet keeps the connections
 // to a file host alive from one file to the next.
 //
@@ -21,6 +23,9 @@
 // and the host name (CertVerifyCertificateChainPolicy); only a chain that
 // ends in that CA lets the request be sent again with the unknown CA
 // accepted. Anything else fails exactly as an untrusted server does.
+// WinINet keeps that chain once per server for the whole process, unlocked,
+// so the process makes its secure connections one at a time (handshake and
+// check under one lock; the body and the reply outside it).
 //
 // Hosts are names: WinINet refuses an IP address where the certificate names
 // it (ERROR_INTERNET_SEC_CERT_CN_INVALID).

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -71,10 +72,17 @@ class LoggedShell : public platform::Shell {
 
 class LoggedFiles : public platform::PosixFileSystem {
  public:
+  std::string deniedFolder;  // its creation is refused, as a read-only parent refuses it
+
   explicit LoggedFiles(CallLog& log) : log_(log) {}
   bool RemoveFile(const std::string& path) override {
     log_.calls.push_back("delete file " + path);
     return PosixFileSystem::RemoveFile(path);
+  }
+  bool MakeDirectory(const std::string& path) override {
+    if (path != deniedFolder) return PosixFileSystem::MakeDirectory(path);
+    errno = EACCES;
+    return false;
   }
 
  private:
@@ -279,8 +287,14 @@ TEST_F(InstallLocationTest, FolderThatCannotBeMadeIsReported) {
   WriteFile(home / "afile", "x");
   const std::string folder = home / "afile/Quorix";
   EXPECT_EQ(application.PrepareInstallDir(folder), PrepareResult::NotCreatable);
+  EXPECT_EQ(system.LastErrorCode(), ENOTDIR);
   EXPECT_EQ(fs::current_path(), savedCwd);
   EXPECT_EQ(ReadFile(home / "afile"), "x");
+
+  // The level that was refused gives the reason, not the level below it.
+  files.deniedFolder = home / "denied";
+  EXPECT_EQ(application.PrepareInstallDir(home / "denied/games/Quorix"), PrepareResult::NotCreatable);
+  EXPECT_EQ(system.LastErrorCode(), EACCES);
 }
 
 TEST_F(InstallLocationTest, RemovalOnACleanMachineDeletesNothing) {
@@ -315,8 +329,12 @@ TEST_F(InstallLocationTest, RemovalTakesEverythingAwayInOrderAndKeepsTheUserName
                            "delete file " + (home / "Desktop/Quorix.desktop"),
                            "delete key " + uninstall,
                            "write Software\\Quorix UserName=ann",
-                           "delete key Software\\Quorix",
+                           // The folder keeps its marker until everything else is gone.
+                           "delete tree " + folder + "/QuorixSalon.exe",
+                           "delete tree " + folder + "/cfg",
+                           "delete tree " + folder + "/qrx",
                            "delete tree " + folder,
+                           "delete key Software\\Quorix",
                        }));
   ASSERT_EQ(processes.Kills().size(), 1u);
   EXPECT_EQ(processes.Kills()[0].pid, 4001);

@@ -301,6 +301,16 @@ TEST_F(SettingsRecordTest, UnreadableFileKeepsTheRecordAndSaveWritesItWhole) {
   EXPECT_EQ(ReadFile(FilePath()), FileImage(full));
 }
 
+// A "cfg" replaced by a link to somewhere else is never written through.
+TEST_F(SettingsRecordTest, LinkedSettingsFolderIsNeverWrittenThrough) {
+  TempDir elsewhere;
+  std::filesystem::remove_all(dir / "cfg");
+  std::filesystem::create_directory_symlink(elsewhere.path(), dir / "cfg");
+  SettingsRecord record(files);
+  EXPECT_NE(record.Save(), DataResult::Ok);
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
+}
+
 TEST_F(SettingsRecordTest, LoadFromReadsAnotherFolder) {
   TempDir other;
   Bytes installed{};

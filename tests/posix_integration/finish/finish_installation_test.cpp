@@ -311,6 +311,9 @@ const FailureRow kFailureRows[] = {
        setenv("XDG_DESKTOP_DIR", desktop.c_str(), 1);
      },
      44, "Creating desktop shortcut failed", "", "Not a directory\r\n", {}},
+    {"RecordCannotBeSaved",
+     [](FinishTest& t) { fs::create_directories(static_cast<FinishFailureTest&>(t).InstallDir() + "/cfg/ovl.cfg.new"); },
+     45, "Settings file saving failed", "\nFile: cfg\\ovl.cfg", "Is a directory\r\n", {"cfg\\ovl.cfg"}},
     {"UpdaterMissing", [](FinishTest& t) { fs::remove(static_cast<FinishFailureTest&>(t).InstallDir() + "/Updater.exe"); },
      37, "Rename file failed", "\nFrom: <dir>/Updater.exe\nTO: Quorix.exe", "No such file or directory\r\n",
      {"Quorix.exe"}},

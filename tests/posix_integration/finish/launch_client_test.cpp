@@ -57,6 +57,8 @@ class LaunchInstalledClientTest : public ::testing::Test {
     p.dialogs = &dialogs;
     p.files = &files;
     p.processes = &processes;
+    p.registry = &registry;
+    p.shell = &shell;
     application = std::make_unique<app::CInstallerApp>(p);
     application->appName = "Quorix";
     application->installDir = installDir;
@@ -74,6 +76,8 @@ class LaunchInstalledClientTest : public ::testing::Test {
   fakes::FakeSystem system;
   fakes::FakeDialogs dialogs;
   fakes::FakeProcesses processes;
+  fakes::FakeRegistry registry;
+  fakes::FakeShell shell;
   platform::PosixFileSystem files;
   std::unique_ptr<app::CInstallerApp> application;
   fs::path savedCwd;
@@ -119,6 +123,19 @@ TEST_F(LaunchInstalledClientTest, WithoutARunningLobbyWindowTheLauncherStarts) {
     EXPECT_TRUE(runs[0].show);
     EXPECT_FALSE(runs[0].wait);
   }
+}
+
+// A launcher that cannot start is said, and the installation is offered
+// again in place of the old one, keeping the user's name.
+TEST_F(LaunchInstalledClientTest, LauncherThatCannotStartOffersTheInstallationAgain) {
+  processes.runResult = 1;
+  PlayOrOfferInstallation(*application);
+  ASSERT_EQ(dialogs.Boxes().size(), 1u);
+  EXPECT_NE(dialogs.Boxes()[0].text.find("could not be started"), std::string::npos) << dialogs.Boxes()[0].text;
+  EXPECT_TRUE(application->keepUserName);
+  const auto deletes = shell.Deletes();
+  ASSERT_FALSE(deletes.empty());
+  EXPECT_EQ(deletes.back().path, installDir) << "the old installation stays";
 }
 
 }  // namespace

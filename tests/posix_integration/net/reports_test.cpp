@@ -153,7 +153,9 @@ TEST_F(ReportsTest, FailureCarriesParametersAndTheSystemError) {
   Reports reports(platform, session);
   session.stats.step = 41;
   system.SetLastErrorCode(28);
-  ASSERT_TRUE(reports.FinishReport(1, true, {std::string("m"), std::string("b & c=d")}));
+  // A whole reply as a parameter arrives cut, with its length.
+  const std::string reply(4u << 20, 'r');
+  ASSERT_TRUE(reports.FinishReport(1, true, {std::string("m"), std::string("b & c=d"), reply}));
   EXPECT_EQ(session.ErrorDetail(), system.ErrorText(28));
   const auto sent = Sent(reports);
   ASSERT_EQ(sent.size(), 2u);
@@ -165,8 +167,10 @@ TEST_F(ReportsTest, FailureCarriesParametersAndTheSystemError) {
   EXPECT_EQ(FormField(stats.body, "lem"), system.ErrorText(28));
   EXPECT_EQ(FormField(stats.body, "parm1"), "m");
   EXPECT_EQ(FormField(stats.body, "parm2"), "b & c=d");
-  EXPECT_EQ(FormField(stats.body, "parm3"), "<absent>");
-  const std::string tail = "&parm1=m&parm2=" + FormEncode("b & c=d");
+  EXPECT_EQ(FormField(stats.body, "parm3"), reply.substr(0, kReportParameterWidth) + "...[4194304 bytes]");
+  EXPECT_EQ(FormField(stats.body, "parm4"), "<absent>");
+  const std::string tail = "&parm1=m&parm2=" + FormEncode("b & c=d") + "&parm3=" + std::string(kReportParameterWidth, 'r') +
+                           FormEncode("...[4194304 bytes]");
   EXPECT_EQ(stats.body.substr(stats.body.size() - tail.size()), tail);
 
   // A later error box names the cause first.

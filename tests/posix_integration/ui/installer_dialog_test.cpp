@@ -162,6 +162,7 @@ TEST_F(InstallerDialogTest, FolderWithSomeonesFilesEndsTheSessionUntouched) {
   RunDialog("on load DlgUpdater.qrx: Install " + chosen + "\n");
   EXPECT_EQ(application->stats.finalCode.load(), kFinalInstallFolder);
   EXPECT_TRUE(BoxShown("already holds other files"));
+  EXPECT_FALSE(BoxShown("Cause:")) << "no system error refused the folder";
   EXPECT_EQ(testing_support::ReadFile(chosen + "/save.dat"), "mine");
   EXPECT_EQ(testing_support::ReadFile(chosen + "/Quorix/notes.txt"), "also mine");
   EXPECT_TRUE(shell.Deletes().empty());

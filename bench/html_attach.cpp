@@ -1,0 +1,56 @@
+#include "html_attach.h"
+
+#include <gtk/gtk.h>
+
+#include <atomic>
+#include <thread>
+
+#include "app/messages.h"
+#include "platform/gtk/gtk_main_loop.h"
+#include "platform/gtk/gtk_window.h"
+#include "platform/gtk/html_player.h"
+#include "platform/gtk/web_engine.h"
+#include "update/movie_call_channel.h"
+
+namespace bench {
+
+bool RunWithHtmlPlayer(const std::string& movie, const std::function<void(update::DialogLink&)>& run) {
+  if (!gtk_init_check(nullptr, nullptr)) return false;
+  platform::GtkMainLoop loop;
+  platform::WebEngine engine({});
+  platform::GtkWindowFactory windows;
+  platform::HtmlMovieHost host(engine, loop);
+  std::unique_ptr<platform::DialogWindow> window = windows.CreateDialogWindow(102, true);
+  window->SetBackground({75, 70, 43});
+  bool ready = false;
+  std::unique_ptr<platform::MovieControl> control =
+      host.CreateControl(*window, 102, true, [&](const std::string& command, const std::string&) {
+        if (command == "InitDialog") ready = true;
+      });
+  control->SetSize(640, 480);
+  window->FitClient(640, 480);
+  control->SetMovie(movie);
+  const auto dispatch = [](const platform::ThreadMessage& message) { platform::RunIfTask(message); };
+  if (!loop.RunUntil([&] { return ready; }, dispatch)) return false;
+  control->SetVariable("m_aName", "Quorix");
+
+  update::MovieCallChannel channel(loop);
+  std::atomic<bool> finished{false};
+  std::thread worker([&] {
+    run(channel);
+    finished = true;
+    loop.Post({app::WM_APP_DIALOG_CLOSED, 0, 0});
+  });
+  loop.RunUntil([&] { return finished.load(); }, [&](const platform::ThreadMessage& message) {
+    if (platform::RunIfTask(message)) return;
+    channel.HandleMessage(message, [&](const std::string* name, const std::string* parm) {
+      if (name) control->SetVariable("funcName", *name);
+      if (parm) control->SetVariable("funcParm", *parm);
+      control->TCallLabel("_root", "Data");
+    });
+  });
+  worker.join();
+  return true;
+}
+
+}  // namespace bench

@@ -1,0 +1,20 @@
+// The HTML player attached to a benchmark: the installer movie in a window
+// on the display, fed with the movie calls of an update run as the
+// installer dialog feeds it.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "update/dialog_link.h"
+
+namespace bench {
+
+// Shows `movie` (the reference installer movie) in the HTML player, waits
+// for its "InitDialog", then runs `run` on a thread of its own, handing it
+// the link whose movie calls reach the movie on this (the main) thread.
+// Returns false, having run nothing, when there is no display or the build
+// has no HTML player.
+bool RunWithHtmlPlayer(const std::string& movie, const std::function<void(update::DialogLink&)>& run);
+
+}  // namespace bench

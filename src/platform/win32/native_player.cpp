@@ -1,0 +1,635 @@
+#include "platform/win32/native_player.h"
+
+#include <algorithm>
+#include <cctype>
+#include <initializer_list>
+#include <iterator>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/builtin_movies.h"
+#include "platform/win32/win32_api.h"
+#include "platform/win32/win32_window.h"
+
+#include <commctrl.h>
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kPlayerClass = "WebsetupNativeMovie";
+
+// Layout in pixels.
+constexpr int kMargin = 24;
+constexpr int kButtonWidth = 112;
+constexpr int kButtonHeight = 30;
+constexpr int kButtonGap = 10;
+constexpr int kLineHeight = 22;
+constexpr COLORREF kBodyColour = RGB(248, 248, 246);
+constexpr COLORREF kBodyText = RGB(32, 32, 32);
+constexpr COLORREF kQuietText = RGB(96, 96, 96);
+constexpr COLORREF kRuleColour = RGB(214, 214, 210);
+
+struct Language {
+  const char* code;
+  const char* name;
+};
+// The movie's languages; the names in the system code page's own letters
+// where they are plain ASCII, which every code page shows alike.
+constexpr Language kLanguages[] = {{"en", "English"}, {"de", "Deutsch"}, {"fr", "Francais"}, {"es", "Espanol"}};
+
+constexpr const char* kLicence =
+    "%s is licensed to you, not sold. You may install it and play it for your own use.\r\n\r\n"
+    "It comes without warranty of any kind. The operator's terms of use apply to everything you do in it.\r\n\r\n"
+    "By choosing Accept you agree to these terms. Choose Decline to leave: nothing will be installed.";
+
+using MovieKind = BuiltInMovie;
+enum class Page { None, Welcome, Language, Folder, Progress, Error, Licence, Finishing, Offer };
+
+int Permille(const std::string& fraction) {
+  const double value = std::strtod(fraction.c_str(), nullptr);
+  if (!(value > 0)) return 0;
+  return static_cast<int>(std::min(value, 1.0) * 1000 + 0.5);
+}
+
+// A full Windows path: a drive and a backslash, or a UNC name.
+bool IsFullPath(const std::string& folder) {
+  if (folder.size() >= 3 && std::isalpha(static_cast<unsigned char>(folder[0])) && folder[1] == ':' &&
+      (folder[2] == '\\' || folder[2] == '/')) {
+    return true;
+  }
+  return folder.size() > 2 && folder[0] == '\\' && folder[1] == '\\';
+}
+
+std::string Trim(const std::string& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
+  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+  return text.substr(begin, end - begin);
+}
+
+std::string Format(const char* format, const std::string& value) {
+  char text[4096];
+  std::snprintf(text, sizeof text, format, value.c_str());
+  return text;
+}
+
+LRESULT CALLBACK PlayerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+void RegisterPlayerClass() {
+  static const bool registered = [] {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+    InitCommonControlsEx(&controls);
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = &PlayerProcedure;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    windowClass.lpszClassName = kPlayerClass;
+    return RegisterClassExA(&windowClass) != 0;
+  }();
+  (void)registered;
+}
+
+// One movie on the screen: its window, its page and what the page shows.
+class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
+ public:
+  NativeMovie(MainLoop& loop, MovieCommandSink sink) : loop_(loop), sink_(std::move(sink)) {
+    bodyBrush_ = CreateSolidBrush(kBodyColour);
+    NONCLIENTMETRICSA metrics{};
+    metrics.cbSize = sizeof metrics;
+    LOGFONTA base{};
+    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) base = metrics.lfMessageFont;
+    lstrcpynA(base.lfFaceName, "Tahoma", LF_FACESIZE);
+    base.lfHeight = -13;
+    base.lfWeight = FW_NORMAL;
+    base.lfQuality = CLEARTYPE_QUALITY;
+    bodyFont_ = CreateFontIndirectA(&base);
+    base.lfHeight = -22;
+    base.lfWeight = FW_BOLD;
+    titleFont_ = CreateFontIndirectA(&base);
+    base.lfHeight = -14;
+    base.lfWeight = FW_BOLD;
+    headingFont_ = CreateFontIndirectA(&base);
+  }
+
+  ~NativeMovie() {
+    if (window_ != nullptr) {
+      SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
+      DestroyWindow(window_);
+    }
+    for (HGDIOBJ object : {static_cast<HGDIOBJ>(bodyBrush_), static_cast<HGDIOBJ>(bodyFont_),
+                           static_cast<HGDIOBJ>(titleFont_), static_cast<HGDIOBJ>(headingFont_)}) {
+      if (object != nullptr) DeleteObject(object);
+    }
+  }
+
+  bool Open(HWND parent, int controlId, bool visible) {
+    RegisterPlayerClass();
+    parent_ = parent;
+    window_ = CreateWindowExA(WS_EX_CONTROLPARENT, kPlayerClass, "", WS_CHILD | WS_CLIPCHILDREN | (visible ? WS_VISIBLE : 0),
+                              0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)),
+                              GetModuleHandleA(nullptr), nullptr);
+    if (window_ == nullptr) return false;
+    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    return true;
+  }
+
+  // --- The movie control's operations ---
+
+  void Load(const std::string& address) {
+    kind_ = MovieKind::None;
+    variables_.clear();
+    kind_ = BuiltInMovieOf(address);
+    ShowPage(Page::None);
+    if (kind_ == MovieKind::Installer) {
+      Raise("InitPreloader", kInstallerMovieSize);
+      Raise("InitDialog", kInstallerMovieSize);
+    } else if (kind_ == MovieKind::Reinstall) {
+      installedFolder_ = InstallationOfMovie(address);
+      Raise("Ready", kReinstallMovieSize);
+    }
+  }
+
+  void Play() {
+    if (kind_ != MovieKind::Installer) return;
+    ShowPage(Page::Welcome);
+    Raise("Ready", {});
+  }
+
+  void SetVariable(const std::string& name, const std::string& value) { variables_[name] = value; }
+
+  void CallLabel(const std::string& target, const std::string& label) {
+    if (target != "_root" || label != "Data") return;
+    const std::string name = Variable("funcName");
+    const std::string parm = Variable("funcParm");
+    if (kind_ == MovieKind::Reinstall && name == "Msg") return Offer(parm);
+    if (kind_ != MovieKind::Installer) return;
+    if (name == "InstallDir") return StartPages(parm);
+    if (name == "SetDirectory") return TakeDirectory(parm);
+    if (name == "SetLA") return ShowPage(Page::Licence);
+    if (name == "ErrorMsg") {
+      errorReason_ = parm;
+      return ShowPage(Page::Error);
+    }
+    if (name == "Msg") return ShowStatus(parm == "Connecting" ? "Connecting to the update server..." : parm);
+    if (name == "Performing") {
+      return ShowStatus(Format(parm == "Update" ? "Updating %s..." : "Installing %s...", AppName()));
+    }
+    if (name == "SetFileName") return ShowFileName(parm);
+    if (name == "SetProgress") return ShowProgress(parm);
+  }
+
+  void SetSize(int width, int height) {
+    width_ = width;
+    height_ = height;
+    MoveWindow(window_, 0, 0, width, height, TRUE);
+    BuildPage();
+  }
+
+  // --- The window ---
+
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+      case WM_PAINT:
+        Paint();
+        return 0;
+      case WM_ERASEBKGND:
+        return 1;
+      case WM_CTLCOLORSTATIC: {
+        const HDC dc = reinterpret_cast<HDC>(wParam);
+        SetBkColor(dc, kBodyColour);
+        SetTextColor(dc, GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == kNativeFolderNote ? kQuietText : kBodyText);
+        return reinterpret_cast<LRESULT>(bodyBrush_);
+      }
+      case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+      case WM_RBUTTONDOWN:  // no context menu of the player
+        return 0;
+      default:
+        return DefWindowProcA(window_, message, wParam, lParam);
+    }
+  }
+
+ private:
+  std::string Variable(const std::string& name) const {
+    const auto found = variables_.find(name);
+    return found == variables_.end() ? std::string() : found->second;
+  }
+
+  std::string AppName() const {
+    const std::string name = Variable("m_aName");
+    return name.empty() ? offeredApp_ : name;
+  }
+
+  // Commands reach the dialog through the main loop, never from inside one
+  // of the control's calls.
+  void Raise(const std::string& command, const std::string& args) {
+    PostTask(loop_, [weak = weak_from_this(), command, args] {
+      if (const auto movie = weak.lock())
+        if (movie->sink_) movie->sink_(command, args);
+    });
+  }
+
+  // --- Pages ---
+
+  void StartPages(const std::string& parm) {
+    // "App~C:\proposed\folder"; empty when the game is registered already.
+    const size_t tilde = parm.find('~');
+    folder_ = tilde == std::string::npos ? std::string() : parm.substr(tilde + 1);
+    installedAlready_ = parm.empty();
+    ShowPage(Page::Language);
+  }
+
+  void TakeDirectory(const std::string& folder) {
+    if (folder.empty()) return;
+    folder_ = folder;
+    folderNote_.clear();
+    if (page_ == Page::Folder) SetDlgItemTextA(window_, kNativeFolderEdit, folder_.c_str());
+  }
+
+  void ShowStatus(const std::string& text) {
+    status_ = text;
+    if (page_ != Page::Progress) return ShowPage(Page::Progress);
+    SetDlgItemTextA(window_, kNativeStatus, status_.c_str());
+  }
+
+  void ShowFileName(const std::string& name) {
+    fileName_ = name;
+    if (page_ != Page::Progress) return ShowPage(Page::Progress);
+    SetDlgItemTextA(window_, kNativeFileName, FileLine().c_str());
+  }
+
+  void ShowProgress(const std::string& text) {
+    const std::vector<std::string> fields = SplitTildeFields(text);
+    const auto field = [&](size_t i) { return i < fields.size() ? fields[i] : std::string(); };
+    if (field(1).empty() || field(1) == "0") {
+      // "0~0~0" starts a run: nothing to show until a file comes.
+      figures_.clear();
+      fileName_.clear();
+      filePermille_ = runPermille_ = 0;
+    } else {
+      const std::string done = field(0);
+      // Sizes in plain bytes come from the copy of an unpacked file.
+      if (!done.empty() && std::all_of(done.begin(), done.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        fileName_ = "unpacked files";
+      }
+      char line[256];
+      std::snprintf(line, sizeof line, "%s of %s   at %.1f KB/s", MovieSizeText(done).c_str(), MovieSizeText(field(1)).c_str(),
+                    std::strtod(field(2).c_str(), nullptr));
+      figures_ = line;
+      filePermille_ = Permille(field(3));
+      runPermille_ = Permille(field(4));
+    }
+    if (page_ != Page::Progress) return ShowPage(Page::Progress);
+    SetDlgItemTextA(window_, kNativeFileName, FileLine().c_str());
+    SetDlgItemTextA(window_, kNativeFigures, figures_.c_str());
+    SendDlgItemMessageA(window_, kNativeFileBar, PBM_SETPOS, filePermille_, 0);
+    SendDlgItemMessageA(window_, kNativeRunBar, PBM_SETPOS, runPermille_, 0);
+  }
+
+  std::string FileLine() const { return fileName_.empty() ? std::string() : "Downloading " + fileName_; }
+
+  void Offer(const std::string& offer) {
+    // "ReInstall~<app>~Play"
+    const std::vector<std::string> fields = SplitTildeFields(offer);
+    if (fields.size() > 1 && !fields[1].empty()) offeredApp_ = fields[1];
+    ShowPage(Page::Offer);
+  }
+
+  void ShowPage(Page page) {
+    page_ = page;
+    BuildPage();
+  }
+
+  std::string Heading() const {
+    switch (page_) {
+      case Page::Welcome: return "Preparing the installation...";
+      case Page::Language: return "Choose your language";
+      case Page::Folder: return "Choose the install folder";
+      case Page::Progress: return "Installing";
+      case Page::Error: return "The installation stopped";
+      case Page::Licence: return "Licence agreement";
+      case Page::Finishing: return "Finishing the installation...";
+      case Page::Offer: return "Welcome back";
+      default: return {};
+    }
+  }
+
+  void BuildPage() {
+    if (window_ == nullptr || width_ <= 0 || height_ <= 0) return;
+    // The page's controls are made anew for each page and size.
+    while (HWND child = GetWindow(window_, GW_CHILD)) DestroyWindow(child);
+    const int left = kMargin;
+    const int width = width_ - 2 * kMargin;
+    int top = BandHeight() + kMargin;
+    switch (page_) {
+      case Page::Welcome:
+      case Page::Finishing:
+        Text(kNativeStatus, page_ == Page::Welcome ? "One moment, please." : "Creating the shortcuts and starting the game.",
+             left, top, width, kLineHeight);
+        break;
+      case Page::Language: {
+        if (installedAlready_) {
+          Text(kNativeFolderNote, Format("%s is installed on this computer already.", AppName()), left, top, width,
+               kLineHeight);
+          top += kLineHeight + 4;
+        }
+        Text(0, "Which language should the game speak?", left, top, width, kLineHeight);
+        top += kLineHeight + 6;
+        const HWND list = Control("LISTBOX", kNativeLanguageList, "",
+                                  WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE, left,
+                                  top, std::min(width, 260), 4 * 20 + 6);
+        SendMessageA(list, LB_SETITEMHEIGHT, 0, 20);
+        for (const Language& language : kLanguages) SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(language.name));
+        SendMessageA(list, LB_SETCURSEL, language_, 0);
+        Buttons({{kNativeNext, "Next >"}});
+        SetFocus(list);
+        break;
+      }
+      case Page::Folder: {
+        Text(0, Format("%s will be installed into this folder:", AppName()), left, top, width, kLineHeight);
+        top += kLineHeight + 6;
+        const int browseWidth = 100;
+        const HWND edit = Control("EDIT", kNativeFolderEdit, folder_.c_str(), WS_TABSTOP | ES_AUTOHSCROLL,
+                                  WS_EX_CLIENTEDGE, left, top, width - browseWidth - kButtonGap, 26);
+        Control("BUTTON", kNativeBrowse, "Browse...", WS_TABSTOP | BS_PUSHBUTTON, 0, left + width - browseWidth, top - 1,
+                browseWidth, 28);
+        top += 26 + 10;
+        Text(kNativeFolderNote, folderNote_.empty() ? "Choose Browse to pick another folder." : folderNote_, left,
+             top, width, 2 * kLineHeight);
+        Buttons({{kNativeInstall, "Install"}});
+        SetFocus(edit);
+        break;
+      }
+      case Page::Progress: {
+        Text(kNativeStatus, status_, left, top, width, kLineHeight);
+        top += kLineHeight + 14;
+        Text(kNativeFileName, FileLine(), left, top, width, kLineHeight);
+        top += kLineHeight + 4;
+        Bar(kNativeFileBar, filePermille_, left, top, width, 14);
+        top += 14 + 8;
+        Text(kNativeFigures, figures_, left, top, width, kLineHeight);
+        top += kLineHeight + 18;
+        Text(0, "All files", left, top, width, kLineHeight);
+        top += kLineHeight + 4;
+        Bar(kNativeRunBar, runPermille_, left, top, width, 22);
+        break;
+      }
+      case Page::Error:
+        Text(kNativeErrorText,
+             Format("The list of files could not be fetched from the update server (%s).\r\n\r\n"
+                    "Please check your internet connection, then choose Retry.",
+                    errorReason_),
+             left, top, width, 4 * kLineHeight);
+        Buttons({{kNativeQuit, "Quit"}, {kNativeRetry, "Retry"}});
+        break;
+      case Page::Licence: {
+        char licence[2048];
+        std::snprintf(licence, sizeof licence, kLicence, AppName().c_str());
+        const int textHeight = height_ - top - kMargin - kButtonHeight - kMargin;
+        Control("EDIT", kNativeLicenceText, licence, ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_TABSTOP,
+                WS_EX_CLIENTEDGE, left, top, width, textHeight);
+        Buttons({{kNativeDecline, "Decline"}, {kNativeAccept, "Accept"}});
+        SetFocus(GetDlgItem(window_, kNativeAccept));
+        break;
+      }
+      case Page::Offer:
+        Text(kNativeOffer,
+             Format("%s is installed on this computer", offeredApp_) +
+                 (installedFolder_.empty() ? std::string(".") : " in\r\n" + installedFolder_) +
+                 "\r\n\r\nPlay it now, or install it again.",
+             left, top, width, 4 * kLineHeight);
+        Buttons({{kNativeReinstall, "Reinstall"}, {kNativePlay, "Play"}});
+        SetFocus(GetDlgItem(window_, kNativePlay));
+        break;
+      case Page::None:
+        break;
+    }
+    InvalidateRect(window_, nullptr, TRUE);
+  }
+
+  bool HasButtons() const {
+    return page_ == Page::Language || page_ == Page::Folder || page_ == Page::Error || page_ == Page::Licence ||
+           page_ == Page::Offer;
+  }
+
+  int BandHeight() const { return kind_ == MovieKind::Reinstall ? 64 : 84; }
+
+  HWND Control(const char* className, int id, const char* text, DWORD style, DWORD exStyle, int x, int y, int w, int h) {
+    const HWND control = CreateWindowExA(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, window_,
+                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr),
+                                         nullptr);
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(bodyFont_), FALSE);
+    return control;
+  }
+
+  void Text(int id, const std::string& text, int x, int y, int w, int h) {
+    Control("STATIC", id, text.c_str(), SS_LEFT | SS_NOPREFIX, 0, x, y, w, h);
+  }
+
+  void Bar(int id, int permille, int x, int y, int w, int h) {
+    const HWND bar = Control(PROGRESS_CLASSA, id, "", 0, 0, x, y, w, h);
+    SendMessageA(bar, PBM_SETRANGE32, 0, 1000);
+    SendMessageA(bar, PBM_SETPOS, permille, 0);
+  }
+
+  // The page's buttons, right-aligned in the bottom row; the last is the
+  // default one.
+  void Buttons(std::initializer_list<std::pair<int, const char*>> buttons) {
+    int x = width_ - kMargin - static_cast<int>(buttons.size()) * (kButtonWidth + kButtonGap) + kButtonGap;
+    const int y = height_ - kMargin - kButtonHeight + 6;
+    size_t index = 0;
+    for (const auto& [id, label] : buttons) {
+      const bool last = ++index == buttons.size();
+      Control("BUTTON", id, label, WS_TABSTOP | (last ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), 0, x, y, kButtonWidth,
+              kButtonHeight);
+      x += kButtonWidth + kButtonGap;
+    }
+  }
+
+  // The brand colour: the hosting dialog's background.
+  COLORREF BrandColour() const {
+    const HDC dc = GetDC(parent_);
+    const auto brush = reinterpret_cast<HBRUSH>(SendMessageA(parent_, WM_CTLCOLORDLG, reinterpret_cast<WPARAM>(dc),
+                                                             reinterpret_cast<LPARAM>(parent_)));
+    ReleaseDC(parent_, dc);
+    LOGBRUSH described{};
+    if (brush != nullptr && GetObjectA(brush, sizeof described, &described) == sizeof described) return described.lbColor;
+    return RGB(204, 204, 204);
+  }
+
+  void Paint() {
+    PAINTSTRUCT paint;
+    const HDC dc = BeginPaint(window_, &paint);
+    RECT area{0, 0, width_, height_};
+    FillRect(dc, &area, bodyBrush_);
+    if (page_ != Page::None) {
+      const COLORREF brand = BrandColour();
+      const HBRUSH bandBrush = CreateSolidBrush(brand);
+      RECT band{0, 0, width_, BandHeight()};
+      FillRect(dc, &band, bandBrush);
+      DeleteObject(bandBrush);
+      const int luminance = (299 * GetRValue(brand) + 587 * GetGValue(brand) + 114 * GetBValue(brand)) / 1000;
+      const bool dark = luminance < 140;
+      SetBkMode(dc, TRANSPARENT);
+      SetTextColor(dc, dark ? RGB(255, 255, 255) : RGB(20, 20, 20));
+      const HGDIOBJ old = SelectObject(dc, titleFont_);
+      RECT title{kMargin, 12, width_ - kMargin, 12 + 30};
+      const std::string name = (kind_ == MovieKind::Reinstall ? offeredApp_ : AppName()) + " Setup";
+      DrawTextA(dc, name.c_str(), -1, &title, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+      SelectObject(dc, headingFont_);
+      SetTextColor(dc, dark ? RGB(230, 226, 210) : RGB(60, 60, 60));
+      RECT heading{kMargin, 12 + 32, width_ - kMargin, BandHeight() - 6};
+      DrawTextA(dc, Heading().c_str(), -1, &heading, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+      SelectObject(dc, old);
+      // The rule above the buttons, on the pages that have some.
+      if (HasButtons()) {
+        const HBRUSH rule = CreateSolidBrush(kRuleColour);
+        RECT line{0, height_ - kMargin - kButtonHeight - 6, width_, height_ - kMargin - kButtonHeight - 5};
+        FillRect(dc, &line, rule);
+        DeleteObject(rule);
+      }
+    }
+    EndPaint(window_, &paint);
+  }
+
+  // --- The user's choices ---
+
+  void OnCommand(int id, int notification) {
+    if (notification == LBN_DBLCLK && id == kNativeLanguageList) return ChooseLanguage();
+    if (notification != BN_CLICKED) return;
+    switch (id) {
+      case kNativeNext:
+        return ChooseLanguage();
+      case kNativeBrowse:
+        return Raise("Browse", {});
+      case kNativeInstall:
+        return Install();
+      case kNativeRetry:
+        status_ = "Connecting to the update server...";
+        ShowPage(Page::Progress);
+        return Raise("Retry", {});
+      case kNativeQuit:
+        return Raise("Error", {});
+      case kNativeAccept:
+        ShowPage(Page::Finishing);
+        return Raise("AcceptLA", {});
+      case kNativeDecline:
+        return Raise("Decline", {});
+      case kNativePlay:
+        EnableWindow(GetDlgItem(window_, kNativePlay), FALSE);
+        return Raise("Play", {});
+      case kNativeReinstall:
+        return Reinstall();
+      default:
+        return;
+    }
+  }
+
+  void ChooseLanguage() {
+    const LRESULT chosen = SendDlgItemMessageA(window_, kNativeLanguageList, LB_GETCURSEL, 0, 0);
+    language_ = chosen >= 0 && chosen < static_cast<LRESULT>(std::size(kLanguages)) ? static_cast<int>(chosen) : 0;
+    Raise("SetLang", kLanguages[language_].code);
+    ShowPage(Page::Folder);
+  }
+
+  void Install() {
+    char typed[1024] = {};
+    GetDlgItemTextA(window_, kNativeFolderEdit, typed, sizeof typed);
+    const std::string folder = Trim(typed);
+    if (!IsFullPath(folder)) {
+      folder_ = folder;
+      folderNote_ = "Please give a full path, such as C:\\Games\\" + AppName() + ".";
+      return BuildPage();
+    }
+    folder_ = folder;
+    status_ = Format("Installing into %s", folder);
+    ShowPage(Page::Progress);
+    Raise("Install", folder);
+  }
+
+  // Reinstalling removes the installation first: only on a clear yes.
+  void Reinstall() {
+    const std::string question = "Reinstalling first removes " +
+                                 (installedFolder_.empty() ? std::string("the installed game") : installedFolder_) +
+                                 " and everything in it. Go on?";
+    if (MessageBoxA(GetAncestor(window_, GA_ROOT), question.c_str(), (offeredApp_ + " Setup").c_str(),
+                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
+      return;
+    }
+    EnableWindow(GetDlgItem(window_, kNativeReinstall), FALSE);
+    Raise("ReInstall", {});
+  }
+
+  MainLoop& loop_;
+  MovieCommandSink sink_;
+  HWND parent_ = nullptr;
+  HWND window_ = nullptr;
+  HBRUSH bodyBrush_ = nullptr;
+  HFONT bodyFont_ = nullptr;
+  HFONT titleFont_ = nullptr;
+  HFONT headingFont_ = nullptr;
+  int width_ = 0;
+  int height_ = 0;
+  MovieKind kind_ = MovieKind::None;
+  Page page_ = Page::None;
+  std::map<std::string, std::string> variables_;
+  int language_ = 0;
+  std::string folder_;
+  std::string folderNote_;
+  bool installedAlready_ = false;
+  std::string status_;
+  std::string fileName_;
+  std::string figures_;
+  int filePermille_ = 0;
+  int runPermille_ = 0;
+  std::string errorReason_;
+  std::string offeredApp_ = "The game";
+  std::string installedFolder_;
+};
+
+LRESULT CALLBACK PlayerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* movie = reinterpret_cast<NativeMovie*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (movie == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+  return movie->Handle(message, wParam, lParam);
+}
+
+class NativeControl : public MovieControl {
+ public:
+  explicit NativeControl(std::shared_ptr<NativeMovie> movie) : movie_(std::move(movie)) {}
+
+  void SetMovie(const std::string& address) override { movie_->Load(address); }
+  void SetQuality(int32_t) override {}
+  void SetScaleMode(int32_t) override {}
+  void Play() override { movie_->Play(); }
+  int32_t FlashVersion() override { return kNativePlayerVersion; }
+  void SetVariable(const std::string& name, const std::string& value) override { movie_->SetVariable(name, value); }
+  void TCallLabel(const std::string& target, const std::string& label) override { movie_->CallLabel(target, label); }
+  void SetSize(int width, int height) override { movie_->SetSize(width, height); }
+
+ private:
+  std::shared_ptr<NativeMovie> movie_;
+};
+
+}  // namespace
+
+NativeMovieHost::NativeMovieHost(MainLoop& mainLoop) : mainLoop_(mainLoop) {}
+
+std::unique_ptr<MovieControl> NativeMovieHost::CreateControl(DialogWindow& parent, int controlId, bool visible,
+                                                             MovieCommandSink sink) {
+  const HWND parentWindow = NativeWindowOf(parent);
+  if (parentWindow == nullptr) return nullptr;
+  auto movie = std::make_shared<NativeMovie>(mainLoop_, std::move(sink));
+  if (!movie->Open(parentWindow, controlId, visible)) return nullptr;
+  return std::make_unique<NativeControl>(std::move(movie));
+}
+
+}  // namespace platform
