@@ -42,10 +42,12 @@ deps:
 	$(call install_missing,$(PACKAGES))
 
 # The update benchmark (bench/run_bench.sh): a Release build of the update
-# worker's driver and the reference server in its own folder, nginx and GNU
-# time installed when missing. Takes a few minutes; not part of `make test`.
+# worker's driver, the reference server and the link emulator in its own
+# folder, nginx and GNU time installed when missing; loopback cases, then
+# the wide-area cases (as root). Takes a quarter of an hour; not part of
+# `make test`.
 BENCH_BUILD ?= build-bench
-BENCH_PACKAGES := nginx time curl
+BENCH_PACKAGES := nginx time curl iproute2 openssl
 
 bench: deps
 	$(call install_missing,$(BENCH_PACKAGES))

@@ -12,8 +12,12 @@
 # are quoted. The output ends with one line per case:
 #   bench <set> <protocol> download_ratio=<installer/curl> apply_ratio=<installer/cp> peak_rss_mb=<n>
 #
+# After them, the wide-area cases (bench/run_wan_bench.sh) add their lines:
+#   bench wan-<profile> <set> <protocol> download_ratio=... link_ratio=... peak_rss_mb=<n>
+#
 # usage: bench/run_bench.sh [BUILD_DIR]   (default: build-bench)
-# Environment: BENCH_SETS ("small large"), BENCH_ROUNDS_SMALL (5), BENCH_ROUNDS_LARGE (5), BENCH_TMPDIR
+# Environment: BENCH_SETS ("small large"), BENCH_ROUNDS_SMALL (5), BENCH_ROUNDS_LARGE (5),
+# BENCH_ROUNDS_WAN (3), BENCH_LOOPBACK=0 / BENCH_WAN=0 (leave those cases out), BENCH_TMPDIR
 # (/var/tmp: the work folder needs about 5 GB on a disk-backed file system).
 #
 # With the HTML player built (WebKitGTK) the benchmark runs on a display of
@@ -23,6 +27,7 @@
 # and the player's protocol round trip and first paint (bench/html_bench):
 #   bench html roundtrip_median_ms=<ms> roundtrip_p99_ms=<ms> first_paint_ms=<ms>
 set -euo pipefail
+. "$(dirname "$0")/bench_common.sh"
 
 if [ -x "${1:-build-bench}/bin/html_bench" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WEBSETUP_BENCH_XVFB:-}" ] &&
   command -v xvfb-run >/dev/null; then
@@ -51,13 +56,6 @@ chmod 755 "$WORK"  # nginx's workers may run as another user
 NGINX_PID=""
 REF_PID=""
 
-stop_pid() {
-  local pid=$1 signal=$2
-  [ -n "$pid" ] || return 0
-  kill "-$signal" "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
-
 cleanup() {
   stop_pid "$REF_PID" TERM
   REF_PID=""
@@ -80,6 +78,7 @@ available_kb=$(df -Pk "$WORK" | awk 'NR == 2 { print $4 }')
 
 mkdir -p "$WORK/www" "$WORK/home" "$WORK/lists" "$WORK/runs" "$WORK/nginx/temp"
 for set in ${BENCH_SETS:-small large}; do
+  [ "${BENCH_LOOPBACK:-1}" = 1 ] || break
   "$BIN/update_bench" make-set "$set" "$WORK/www" || fail "cannot make the $set set"
 done
 # The installer's settings live under the user's XDG folders: keep them in
@@ -91,33 +90,13 @@ start_nginx() {
   for attempt in 1 2 3 4 5 6 7 8 9 10; do
     HTTP_PORT=$((20000 + RANDOM % 20000))
     HTTPS_PORT=$((HTTP_PORT + 1))
-    cat >"$WORK/nginx/nginx.conf" <<EOF
-worker_processes 1;
-pid $WORK/nginx/nginx.pid;
-error_log $WORK/nginx/error.log warn;
-events { worker_connections 256; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  tcp_nodelay on;
-  keepalive_timeout 300s;
-  keepalive_requests 100000;
-  default_type application/octet-stream;
-  client_body_temp_path $WORK/nginx/temp/body;
-  proxy_temp_path $WORK/nginx/temp/proxy;
-  fastcgi_temp_path $WORK/nginx/temp/fastcgi;
-  uwsgi_temp_path $WORK/nginx/temp/uwsgi;
-  scgi_temp_path $WORK/nginx/temp/scgi;
-  server {
+    nginx_config "$WORK/nginx" "  server {
     listen 127.0.0.1:$HTTP_PORT;
     listen 127.0.0.1:$HTTPS_PORT ssl;
     ssl_certificate $CERTS/server.pem;
     ssl_certificate_key $CERTS/server.key;
     root $WORK/www;
-  }
-}
-EOF
+  }" >"$WORK/nginx/nginx.conf"
     "$NGINX" -p "$WORK/nginx" -e "$WORK/nginx/error.log" -c "$WORK/nginx/nginx.conf" -g 'daemon off;' \
       </dev/null >/dev/null 2>&1 &
     NGINX_PID=$!
@@ -162,9 +141,6 @@ stop_refserver() {
 }
 
 # --- One run of each kind -------------------------------------------------
-
-now() { echo "$EPOCHREALTIME"; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", b - a }'; }
 
 HTML_MOVIE=$BUILD/sample-client/movies/DlgUpdater.qrx
 HTML=""
@@ -215,9 +191,6 @@ run_cp() {
   "$BIN/update_bench" verify "$WORK/www/$set" "$dest" >/dev/null || fail "cp did not copy the $set set"
 }
 
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-maximum() { printf '%s\n' "$@" | sort -g | tail -n1; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 fmt() { awk -v v="$1" 'BEGIN { printf "%.4f", v }'; }
 
 # --- The cases ------------------------------------------------------------
@@ -226,7 +199,9 @@ start_nginx
 echo "nginx on 127.0.0.1:$HTTP_PORT (http) and :$HTTPS_PORT (https)"
 
 RESULTS=()
+[ "${BENCH_LOOPBACK:-1}" = 1 ] || echo "loopback cases skipped (BENCH_LOOPBACK=0)"
 for set in ${BENCH_SETS:-small large}; do
+  [ "${BENCH_LOOPBACK:-1}" = 1 ] || break
   rounds=$ROUNDS_SMALL
   [ "$set" = large ] && rounds=$ROUNDS_LARGE
   for protocol in http https; do
@@ -280,5 +255,13 @@ rm -rf "$WORK/runs"
 if [ -n "$HTML" ]; then
   out=$("$BIN/html_bench" "$HTML_MOVIE" "${BENCH_ROUNDTRIPS:-2000}") || fail "html_bench failed"
   RESULTS+=("bench html $(sed -n 's/first_paint_ms=\([0-9.]*\) \(.*\)/\2 first_paint_ms=\1/p' <<<"$out")")
+fi
+stop_pid "$NGINX_PID" QUIT
+NGINX_PID=""
+
+# The same installer over an emulated wide-area link (bench/run_wan_bench.sh).
+if [ "${BENCH_WAN:-1}" = 1 ]; then
+  "$(dirname "$0")/run_wan_bench.sh" "$BUILD" "$WORK" | tee "$WORK/wan.out" || fail "the wide-area cases failed"
+  while IFS= read -r line; do RESULTS+=("$line"); done < <(grep '^bench wan' "$WORK/wan.out" || true)
 fi
 printf '%s\n' "${RESULTS[@]}"

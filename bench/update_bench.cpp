@@ -1,7 +1,7 @@
 // update_bench: the update worker's side of the update benchmark
 // (bench/run_bench.sh drives it).
 //
-//   update_bench make-set small|large DIR
+//   update_bench make-set small|large|large1 DIR
 //       Writes the file set under DIR/<set>/ and its manifest DIR/<set>.manifest
 //       (one "<folder> <name> <size>" line per file, "." for the top folder).
 //       The content depends on nothing but the set's name.
@@ -80,8 +80,8 @@ constexpr uint64_t kMiB = 1024 * kKiB;
 // How much of each file's start and end is compared with the set's copy.
 constexpr uint64_t kComparedEdge = 64 * kKiB;
 
-// 400 files of 1 KiB to 256 KiB in five folders (about 50 MB), or four
-// files of 256 MiB.
+// 400 files of 1 KiB to 256 KiB in five folders (about 50 MB), four files
+// of 256 MiB, or one.
 std::vector<SetFile> SetLayout(const std::string& set) {
   std::vector<SetFile> files;
   if (set == "small") {
@@ -94,6 +94,8 @@ std::vector<SetFile> SetLayout(const std::string& set) {
     }
   } else if (set == "large") {
     for (int i = 0; i < 4; ++i) files.push_back({"packs", "pack" + std::to_string(i) + ".bin", 256 * kMiB});
+  } else if (set == "large1") {
+    files.push_back({"packs", "pack0.bin", 256 * kMiB});
   }
   return files;
 }
@@ -320,7 +322,7 @@ bool ParseInstall(int argc, char** argv, InstallOptions& options) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: update_bench make-set small|large DIR\n"
+               "usage: update_bench make-set small|large|large1 DIR\n"
                "       update_bench make-list DIR SET BASE REPLY CURLCONFIG CURLDEST\n"
                "       update_bench install --port N --ca FILE --install DIR --set DIR/SET [--html MOVIE]\n"
                "       update_bench verify DIR/SET TREE\n");

@@ -19,22 +19,6 @@ double SecondsSince(PhaseClock::time_point start) {
   return std::chrono::duration<double>(PhaseClock::now() - start).count();
 }
 
-// The parts of a record's folder, "/" and "\" both separating them.
-std::vector<std::string> FolderParts(const std::string& rd) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (char c : rd) {
-    if (c == '/' || c == '\\') {
-      if (!part.empty()) parts.push_back(part);
-      part.clear();
-    } else {
-      part.push_back(c);
-    }
-  }
-  if (!part.empty()) parts.push_back(part);
-  return parts;
-}
-
 }  // namespace
 
 int CUpdateVersionFiles::ApplyFileSet(std::string& reply) {
@@ -59,8 +43,7 @@ int CUpdateVersionFiles::ApplyFileSet(std::string& reply) {
     totalBytes_ = list.totalBytes;
 
     // 4. One download session for the whole run.
-    std::unique_ptr<platform::HttpDownloadSession> session =
-        platform_.http->OpenSession(app_.appName.str(), config_.timeouts);
+    OpenDownloads();
     app_.SetStep(kStepSessionOpen);
     CallMovie("Performing", config_.runMode == kRunModeInstall ? "Install" : "Update");
     app_.stats.tDL = platform_.system->TickCount();
@@ -70,12 +53,12 @@ int CUpdateVersionFiles::ApplyFileSet(std::string& reply) {
     const PhaseClock::time_point downloadStart = PhaseClock::now();
     for (const FileEntry& entry : fileTable_) {
       if (runResult_ != 0 || Cancelled()) break;
-      ApplyEntry(*session, entry);
+      cursor_ = static_cast<size_t>(&entry - fileTable_.data());
+      ApplyEntry(entry);
     }
-    phaseTimes_.downloadSeconds = SecondsSince(downloadStart);
-
     // 6.
-    session.reset();
+    CloseDownloads();
+    phaseTimes_.downloadSeconds = SecondsSince(downloadStart);
     Status("STATUS: 03 After downloading all files");
     app_.SetStep(kStepAllEntries);
 
@@ -239,17 +222,17 @@ void CUpdateVersionFiles::FinishEntryFailure(int32_t finalCode, const std::strin
   Reports().ErrorReport(detail, pairs);
 }
 
-void CUpdateVersionFiles::ApplyEntry(platform::HttpDownloadSession& session, const FileEntry& entry) {
+void CUpdateVersionFiles::ApplyEntry(const FileEntry& entry) {
   if (FailReplacedWorkDir()) return;
   switch (entry.Operation()) {
     case 'X':
-      ApplyArchive(session, entry);
+      ApplyArchive(entry);
       break;
     case 'W':
-      ApplyWrite(session, entry);
+      ApplyWrite(entry);
       break;
     case 'R':
-      ApplyRun(session, entry);
+      ApplyRun(entry);
       break;
     case 'D':
       ApplyDelete(entry);
@@ -261,10 +244,10 @@ void CUpdateVersionFiles::ApplyEntry(platform::HttpDownloadSession& session, con
 
 // "X": download a self-extracting archive into the extract folder and run it
 // there; the files it unpacks serve the entries that follow.
-void CUpdateVersionFiles::ApplyArchive(platform::HttpDownloadSession& session, const FileEntry& entry) {
+void CUpdateVersionFiles::ApplyArchive(const FileEntry& entry) {
   if (FailHostilePath(entry, kFinalExtract)) return;
   const std::string path = platform::JoinPath(extractDir_, entry.Fn());
-  runResult_ = DownloadFile(session, entry, path);
+  runResult_ = DownloadFile(entry, path);
   if (runResult_ == 0 && !Cancelled()) {
     if (FailReplacedWorkDir()) return;  // neither run nor delete what lies behind the link
     const int ran = platform_.processes->RunProgram(extractDir_, entry.Fn(), std::nullopt, false, true);
@@ -275,12 +258,12 @@ void CUpdateVersionFiles::ApplyArchive(platform::HttpDownloadSession& session, c
       archiveExtracted_ = true;
     }
   }
-  platform_.files->RemoveFile(path);
+  if (ReplacedWorkDir() == nullptr) platform_.files->RemoveFile(path);
 }
 
 // Steps 3 and 4 of "W", shared by "R": the extracted copy when an archive
 // supplies the file with its listed size, otherwise a download.
-void CUpdateVersionFiles::FetchIntoStaging(platform::HttpDownloadSession& session, const FileEntry& entry,
+void CUpdateVersionFiles::FetchIntoStaging(const FileEntry& entry,
                                            const std::string& path) {
   const std::string extracted = ExtractedPath(entry);
   if (archiveExtracted_ && ExtractedFileUsable(entry, extracted)) {
@@ -291,25 +274,25 @@ void CUpdateVersionFiles::FetchIntoStaging(platform::HttpDownloadSession& sessio
     }
     return;
   }
-  runResult_ = DownloadFile(session, entry, path);
+  runResult_ = DownloadFile(entry, path);
 }
 
-void CUpdateVersionFiles::ApplyWrite(platform::HttpDownloadSession& session, const FileEntry& entry) {
+void CUpdateVersionFiles::ApplyWrite(const FileEntry& entry) {
   std::string path = updateDir_;
   if (!Cancelled()) runResult_ = CreateSubDirs(path, entry.Rd());
   if (runResult_ != 0 || Cancelled()) return;
   if (FailHostilePath(entry, kFinalLocalCreate)) return;
   path = platform::JoinPath(path, entry.Fn());
   if (Cancelled()) return;
-  FetchIntoStaging(session, entry, path);
+  FetchIntoStaging(entry, path);
 }
 
 // "R": a program that runs in the staging folder and is deleted after it
 // ran, so that it never reaches the installation.
-void CUpdateVersionFiles::ApplyRun(platform::HttpDownloadSession& session, const FileEntry& entry) {
+void CUpdateVersionFiles::ApplyRun(const FileEntry& entry) {
   if (FailHostilePath(entry, kFinalRunProgram)) return;
   const std::string path = platform::JoinPath(updateDir_, entry.Fn());
-  if (!Cancelled()) FetchIntoStaging(session, entry, path);
+  if (!Cancelled()) FetchIntoStaging(entry, path);
   if (runResult_ == 0 && !Cancelled()) {
     if (FailReplacedWorkDir()) return;  // neither run nor delete what lies behind the link
     const int ran = platform_.processes->RunProgram(updateDir_, entry.Fn(), std::nullopt, false, true);
@@ -319,7 +302,7 @@ void CUpdateVersionFiles::ApplyRun(platform::HttpDownloadSession& session, const
                          {net::ReportPair{"Dir", updateDir_}, net::ReportPair{"File", entry.Fn()}});
     }
   }
-  platform_.files->RemoveFile(path);
+  if (ReplacedWorkDir() == nullptr) platform_.files->RemoveFile(path);
 }
 
 void CUpdateVersionFiles::ApplyDelete(const FileEntry& entry) {

@@ -171,4 +171,19 @@ bool InWorkFolder(std::string_view path) {
   return inside;
 }
 
+std::vector<std::string> FolderParts(const std::string& rd) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : rd) {
+    if (c == '/' || c == '\\') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part.push_back(c);
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
 }  // namespace update

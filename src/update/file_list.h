@@ -87,4 +87,8 @@ bool StaysInside(std::string_view path);
 // the work folder or collide with it.
 bool InWorkFolder(std::string_view path);
 
+// The parts of a record's folder, "/" and "\" both separating them; empty
+// parts are left out.
+std::vector<std::string> FolderParts(const std::string& rd);
+
 }  // namespace update

@@ -11,9 +11,11 @@
 // worker (the exit question is open), the worker waits at its next check.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,12 +23,15 @@
 #include <thread>
 
 #include "app/installer_app.h"
+#include "build_config.h"
 #include "net/final_codes.h"
 #include "app/settings_record.h"
 #include "platform/http.h"
 #include "platform/message_queue.h"
 #include "update/dialog_link.h"
+#include "update/file_fetch.h"
 #include "update/file_list.h"
+#include "update/progress_publisher.h"
 
 namespace update {
 
@@ -38,6 +43,10 @@ inline constexpr size_t kFileListReplyCapacity = 4u << 20;
 inline constexpr size_t kEndProcessReplyCapacity = 10000;
 // Largest read of a download.
 inline constexpr size_t kDownloadChunk = 30720;
+// Files fetched at once, and connections per file host where the host does
+// not multiplex (build settings).
+inline constexpr int kParallelFiles = build_config::kParallelFiles;
+inline constexpr int kHostConnections = build_config::kHostConnections;
 // The most attempts a file gets.
 inline constexpr int kDownloadAttempts = 20;
 // Stalls of one file that end its attempts early: a failed attempt that
@@ -121,7 +130,14 @@ struct PhaseTimes {
   double applySeconds = 0;
 };
 
-class CUpdateVersionFiles {
+// Downloads: the "W", "X" and "R" files up to the next "X" or "R" entry
+// (whose archive may supply later files) are fetched ahead, several at
+// once, while the entries' actions keep the list's order: an entry's file
+// is waited for when its turn comes, and its failure is reported then, so
+// the first failure in list order decides the final code. A file that
+// fails for good ends the transfers of the files after it (their partial
+// files are removed); cancellation ends every transfer at once.
+class CUpdateVersionFiles : private platform::DownloadReceiver {
  public:
   // Nothing runs until Start. `config.app` and `config.dialog` must outlive
   // this object.
@@ -167,12 +183,12 @@ class CUpdateVersionFiles {
   int CreateSubDirs(std::string& path, const std::string& rd);
   std::string ExtractedPath(const FileEntry& entry) const;
   bool ExtractedFileUsable(const FileEntry& entry, const std::string& path) const;
-  void ApplyEntry(platform::HttpDownloadSession& session, const FileEntry& entry);
-  void ApplyArchive(platform::HttpDownloadSession& session, const FileEntry& entry);
-  void ApplyWrite(platform::HttpDownloadSession& session, const FileEntry& entry);
-  void ApplyRun(platform::HttpDownloadSession& session, const FileEntry& entry);
+  void ApplyEntry(const FileEntry& entry);
+  void ApplyArchive(const FileEntry& entry);
+  void ApplyWrite(const FileEntry& entry);
+  void ApplyRun(const FileEntry& entry);
   void ApplyDelete(const FileEntry& entry);
-  void FetchIntoStaging(platform::HttpDownloadSession& session, const FileEntry& entry, const std::string& path);
+  void FetchIntoStaging(const FileEntry& entry, const std::string& path);
   const std::string* ReplacedWorkDir() const;
   bool FailReplacedWorkDir();
   bool FailHostilePath(const FileEntry& entry, int32_t finalCode);
@@ -187,10 +203,28 @@ class CUpdateVersionFiles {
   int RenameClientFiles();
   int CommunicateEndProcess();
 
-  // Downloads.
-  int DownloadFile(platform::HttpDownloadSession& session, const FileEntry& entry, const std::string& localPath);
-  int DownloadAttempt(platform::HttpDownloadSession& session, const FileEntry& entry, const std::string& localPath,
-                      int32_t* code);
+  // Downloads (download.cpp).
+  void OpenDownloads();
+  void CloseDownloads();
+  // Waits for the entry's file (fetched ahead, or fetched now) and reports
+  // its failure. Returns 0 on success, 1 on failure or cancellation.
+  int DownloadFile(const FileEntry& entry, const std::string& localPath);
+  void FetchAhead();
+  // The local path of an entry fetched ahead; false when the entry waits
+  // for its turn (its folders cannot be made quietly, its name is refused,
+  // an archive supplies it, or a work folder was replaced).
+  bool AheadPath(const FileEntry& entry, std::string* path);
+  FileFetch& StartFetch(size_t index, const std::string& path);
+  void BeginAttempt(FileFetch& fetch);
+  void EndAttempt(FileFetch& fetch, const platform::DownloadOutcome& outcome);
+  bool RetryOrFail(FileFetch& fetch, bool busy);
+  void DropFetches(size_t firstIndex);
+  size_t FetchesOnTheWire() const;
+  FileFetch* FetchOf(uint64_t transfer);
+  void ShowProgress(bool now);
+  bool Started(uint64_t id, uint64_t firstByte) override;
+  bool Received(uint64_t id, const char* data, size_t size) override;
+  void Ended(uint64_t id, const platform::DownloadOutcome& outcome) override;
   int CopyExtractedFile(const std::string& extracted, const std::string& target, const FileEntry& entry);
   void UpdateRate();
   int64_t NowSeconds() const;
@@ -220,9 +254,6 @@ class CUpdateVersionFiles {
 
   std::vector<FileEntry> fileTable_;
   int32_t runResult_ = 0;
-  uint32_t attempt_ = 0;
-  uint32_t expectedBytes_ = 0;
-  uint32_t receivedBytes_ = 0;
   double completedBytes_ = 0;
   double totalBytes_ = 0;
   double downloadedBytes_ = 0;
@@ -231,8 +262,20 @@ class CUpdateVersionFiles {
   std::string updateDir_;
   std::string extractDir_;
   bool archiveExtracted_ = false;
-  int lastSystemError_ = 0;  // system error of the last failing local file operation
   PhaseTimes phaseTimes_;
+
+  // The downloads of the run under way.
+  std::unique_ptr<platform::HttpDownloadSession> session_;
+  std::unique_ptr<platform::DownloadBatch> batch_;
+  std::unique_ptr<ProgressPublisher> progress_;
+  std::map<size_t, std::unique_ptr<FileFetch>> fetches_;  // by entry index
+  std::map<uint64_t, FileFetch*> onTheWire_;              // by transfer id
+  size_t cursor_ = 0;                                     // the entry whose action is next
+  size_t failedAt_ = SIZE_MAX;                            // the first entry whose file failed for good
+  size_t window_ = kParallelFiles;                        // files on the wire at most
+  std::chrono::steady_clock::time_point lastShown_;
+  std::string lastDoneName_;  // the file done last, shown when none is on its way
+  uint32_t lastDoneSize_ = 0;
 };
 
 }  // namespace update

@@ -12,10 +12,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/http.h"
@@ -25,9 +27,13 @@ namespace fakes {
 struct HttpStep {
   bool fails = false;
   std::string data;
+  // Called when a read reaches the step, before its data; false fails the
+  // read. Lets a test hold one transfer until another has got somewhere.
+  std::function<bool()> gate = nullptr;
 };
 inline HttpStep Chunk(std::string data) { return {false, std::move(data)}; }
 inline HttpStep ReadFails() { return {true, {}}; }
+inline HttpStep Gated(std::function<bool()> gate, std::string data) { return {false, std::move(data), std::move(gate)}; }
 
 // One opening of an address: either it cannot be opened (with the reason
 // OpenUrl gives), or its body plays `steps`.
@@ -35,6 +41,9 @@ struct ScriptedDownload {
   bool opens = true;
   std::string error;
   std::vector<HttpStep> steps;  // after its last step the body ends normally
+  // Called as the address opens, before the reply reaches the caller: lets
+  // a test change the world between a request and what it writes.
+  std::function<void()> onOpen = nullptr;
 };
 inline ScriptedDownload Serves(std::vector<HttpStep> steps) { return {true, {}, std::move(steps)}; }
 inline ScriptedDownload CannotOpen(std::string why = "HTTP status 404") { return {false, std::move(why), {}}; }
@@ -92,6 +101,7 @@ class FakeHttpClient : public platform::HttpClient {
       *received = 0;
       if (next_ == steps_.size()) return true;
       HttpStep& step = steps_[next_];
+      if (step.gate && !std::exchange(step.gate, nullptr)()) return false;
       if (step.fails) return false;
       *received = std::min(capacity, step.data.size());
       std::memcpy(buffer, step.data.data(), *received);
@@ -119,14 +129,17 @@ class FakeHttpClient : public platform::HttpClient {
       --owner_->sessionsOpen_;
     }
     std::unique_ptr<platform::HttpStream> OpenUrl(const std::string& url, std::string* error) override {
-      std::lock_guard<std::mutex> lock(owner_->mutex_);
-      owner_->openedUrls_.push_back(url);
-      const auto script = owner_->downloads.find(url);
       ScriptedDownload attempt = CannotOpen("no download scripted for " + url);
-      if (script != owner_->downloads.end() && !script->second.empty()) {
-        const size_t played = owner_->attemptsPlayed_[url]++;
-        attempt = script->second[std::min(played, script->second.size() - 1)];
+      {
+        std::lock_guard<std::mutex> lock(owner_->mutex_);
+        owner_->openedUrls_.push_back(url);
+        const auto script = owner_->downloads.find(url);
+        if (script != owner_->downloads.end() && !script->second.empty()) {
+          const size_t played = owner_->attemptsPlayed_[url]++;
+          attempt = script->second[std::min(played, script->second.size() - 1)];
+        }
       }
+      if (attempt.onOpen) attempt.onOpen();
       if (!attempt.opens) {
         if (error != nullptr) *error = attempt.error;
         return nullptr;

@@ -32,6 +32,7 @@ struct LoggedRequest {
   std::string path;
   std::string userAgent;
   std::string contentType;          // the Content-Type header as received
+  std::string range;                // the Range header; empty without one
   int contentTypeHeaders = 0;       // how many Content-Type headers arrived
   bool tls = false;                 // arrived on the HTTPS port
   std::string remoteAddr;           // the client's end of the connection:
@@ -75,7 +76,10 @@ class RefServer {
   // than the real reply, announced so), "dropafter" (exactly `bytes` bytes
   // of the body, then the connection drops), "404", "trickle" (`bytes` per
   // second), "endless" (chunked data until the client hangs up),
-  // "redirect" (302 back to the same address).
+  // "redirect" (302 back to the same address), "norange" (a file whole with
+  // status 200 whatever range was asked), "badrange" (status 206 with another
+  // range than asked), "429", "503", "limit" (status 503 while `bytes` file
+  // replies of the rule are under way).
   void Misbehave(const std::string& mode, const std::string& path, int times = 1, const std::string& ac = "",
                  int seconds = 0, int bytes = 0);
 

@@ -99,6 +99,7 @@ std::vector<LoggedRequest> RefServer::Requests() const {
     request.path = Text(line, "path");
     request.userAgent = Text(line, "userAgent");
     for (const auto& [name, value] : Pairs(line, "headers")) {
+      if (EqualNoCase(name, "Range")) request.range = value;
       if (!EqualNoCase(name, "Content-Type")) continue;
       if (request.contentTypeHeaders++ == 0) request.contentType = value;
     }

@@ -6,7 +6,7 @@
 namespace refserver {
 namespace {
 
-constexpr std::array<std::pair<Mode, const char*>, 13> kModeNames{{
+constexpr std::array<std::pair<Mode, const char*>, 18> kModeNames{{
     {Mode::Close, "close"},
     {Mode::Stall, "stall"},
     {Mode::Html, "html"},
@@ -20,6 +20,11 @@ constexpr std::array<std::pair<Mode, const char*>, 13> kModeNames{{
     {Mode::Trickle, "trickle"},
     {Mode::Endless, "endless"},
     {Mode::Redirect, "redirect"},
+    {Mode::NoRange, "norange"},
+    {Mode::BadRange, "badrange"},
+    {Mode::TooMany, "429"},
+    {Mode::Unavailable, "503"},
+    {Mode::Limit, "limit"},
 }};
 
 bool PathMatches(const std::string& rulePath, const std::string& path) {

@@ -29,6 +29,13 @@ enum class Mode {
   Trickle,      // the normal reply, `bytes` bytes per second
   Endless,      // chunked data without end, until the client hangs up
   Redirect,     // status 302 back to the same address
+  NoRange,      // a file's whole body with status 200, whatever range was asked for
+  BadRange,     // status 206 with another byte range than the one asked for
+                // (from half of the asked start, or half of the file)
+  TooMany,      // status 429
+  Unavailable,  // status 503
+  Limit,        // answers normally while fewer than `bytes` file replies are
+                // under way, else status 503
 };
 
 // Parses a mode name ("close", "stall", "wronglength", "dropafter", "404",
@@ -46,7 +53,8 @@ struct Rule {
   int times = 1;    // how many requests it still applies to
   int seconds = 0;  // stall duration
   int bytes = 0;    // reply size for Long, bytes before the drop for Drop and
-                    // DropAfter, size difference for WrongLength, rate for Trickle
+                    // DropAfter, size difference for WrongLength, rate for
+                    // Trickle, replies at once for Limit
 };
 
 // Armed rules, shared by every connection thread.

@@ -149,6 +149,13 @@ bool IsAddedByLibrary(const std::string& headerName) {
          headerName == "REMOTE_PORT";
 }
 
+// The first byte of a "Range: bytes=N-..." request header; 0 without one.
+size_t AskedStart(const std::string& range) {
+  const std::string prefix = "bytes=";
+  if (range.rfind(prefix, 0) != 0) return 0;
+  return static_cast<size_t>(std::strtoull(range.c_str() + prefix.size(), nullptr, 10));
+}
+
 int ToInt(const std::string& text, int fallback) {
   if (text.empty()) return fallback;
   char* end = nullptr;
@@ -455,6 +462,47 @@ void ReferenceServer::Misbehave(const Rule& rule, const httplib::Request& req, h
       res.status = 200;
       res.set_content("", "text/plain");
       return;
+    case Mode::NoRange:
+      // The library answers a range by itself unless the request has none.
+      const_cast<httplib::Request&>(req).ranges.clear();
+      res.status = 200;
+      StreamReply(res, source, size, size, 0);
+      return;
+    case Mode::BadRange: {
+      const_cast<httplib::Request&>(req).ranges.clear();
+      const size_t asked = AskedStart(req.get_header_value("Range"));
+      const size_t first = std::min(size > 0 ? size - 1 : 0, asked > 1 ? asked / 2 : size / 2);
+      res.status = 206;
+      res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(size > 0 ? size - 1 : 0) +
+                                          "/" + std::to_string(size));
+      res.set_content_provider(size - first, "application/octet-stream",
+                               [source, first](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 const std::string piece = source->Read(first + offset, std::min(length, kPieceBytes));
+                                 return sink.write(piece.data(), piece.size());
+                               });
+      return;
+    }
+    case Mode::TooMany:
+    case Mode::Unavailable:
+      res.status = rule.mode == Mode::TooMany ? 429 : 503;
+      res.set_content("busy\n", "text/plain");
+      return;
+    case Mode::Limit: {
+      if (fileRepliesUnderWay_.load() >= std::max(1, rule.bytes)) {
+        res.status = 503;
+        res.set_content("busy\n", "text/plain");
+        return;
+      }
+      ++fileRepliesUnderWay_;
+      res.set_content_provider(
+          size, "application/octet-stream",
+          [source](size_t offset, size_t length, httplib::DataSink& sink) {
+            const std::string piece = source->Read(offset, std::min(length, kPieceBytes));
+            return sink.write(piece.data(), piece.size());
+          },
+          [this](bool) { --fileRepliesUnderWay_; });
+      return;
+    }
   }
 }
 

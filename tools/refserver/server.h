@@ -92,6 +92,8 @@ class ReferenceServer {
   int httpPort_ = 0;
   int httpsPort_ = 0;
 
+  std::atomic<int> fileRepliesUnderWay_{0};  // counted for Limit
+
   std::mutex stopMutex_;
   std::condition_variable stopSignal_;
   bool stopping_ = false;

@@ -202,29 +202,14 @@ class Transfer {
  private:
   CURLcode Configure() {
     CURLcode code = CURLE_OK;
+    code = static_cast<CURLcode>(SetSharedDownloadOptions(easy_, settings_, headers_));
     auto set = [&](CURLoption option, auto value) {
       if (code == CURLE_OK) code = curl_easy_setopt(easy_, option, value);
     };
-    set(CURLOPT_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_NOSIGNAL, 1L);
-    set(CURLOPT_HTTPGET, 1L);
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     // Large receive buffers: fewer, larger reads from the socket on big
     // files (the default 16 KiB costs a system call and a poll per 16 KiB).
     set(CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-    set(CURLOPT_HTTPHEADER, headers_);
-    if (!settings_.agent.empty()) set(CURLOPT_USERAGENT, settings_.agent.c_str());
-    set(CURLOPT_FOLLOWLOCATION, 1L);
-    set(CURLOPT_MAXREDIRS, kMaxDownloadRedirects);
-    set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(settings_.timeouts.connectSeconds));
-    set(CURLOPT_SSL_VERIFYPEER, 1L);
-    set(CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!settings_.extraCaFile.empty()) {
-      // Naming a CA file replaces libcurl's default bundle; the folder keeps
-      // the system store trusted alongside it.
-      set(CURLOPT_CAINFO, settings_.extraCaFile.c_str());
-      set(CURLOPT_CAPATH, settings_.caFolder.c_str());
-    }
     set(CURLOPT_PREREQFUNCTION, &Transfer::OnConnected);
     set(CURLOPT_PREREQDATA, this);
     set(CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
@@ -424,7 +409,7 @@ class DownloadStream : public HttpStream {
 class CurlDownloadSession : public HttpDownloadSession {
  public:
   explicit CurlDownloadSession(const CurlDownloadSettings& settings)
-      : transfer_(std::make_shared<Transfer>(settings)) {}
+      : settings_(settings), transfer_(std::make_shared<Transfer>(settings)) {}
   // A stream that outlives its session only fails from here on.
   ~CurlDownloadSession() override { transfer_->Close(); }
 
@@ -438,7 +423,10 @@ class CurlDownloadSession : public HttpDownloadSession {
     return std::make_unique<DownloadStream>(transfer_, transfer_->generation());
   }
 
+  std::unique_ptr<DownloadBatch> NewBatch(int parallel) override { return NewCurlDownloadBatch(settings_, parallel); }
+
  private:
+  const CurlDownloadSettings settings_;
   std::shared_ptr<Transfer> transfer_;
 };
 
@@ -480,6 +468,30 @@ std::string TransportCause(int curlCode, long systemError, const std::string& de
   return detail.empty() ? cause : cause + " (" + detail + ")";
 }
 
+
+int SetSharedDownloadOptions(void* easy, const CurlDownloadSettings& settings, curl_slist* headers) {
+  CURLcode code = CURLE_OK;
+  auto set = [&](CURLoption option, auto value) {
+    if (code == CURLE_OK) code = curl_easy_setopt(easy, option, value);
+  };
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_HTTPGET, 1L);
+  set(CURLOPT_HTTPHEADER, headers);
+  if (!settings.agent.empty()) set(CURLOPT_USERAGENT, settings.agent.c_str());
+  set(CURLOPT_FOLLOWLOCATION, 1L);
+  set(CURLOPT_MAXREDIRS, kMaxDownloadRedirects);
+  set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(settings.timeouts.connectSeconds));
+  set(CURLOPT_SSL_VERIFYPEER, 1L);
+  set(CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!settings.extraCaFile.empty()) {
+    // Naming a CA file replaces libcurl's default bundle; the folder keeps
+    // the system store trusted alongside it.
+    set(CURLOPT_CAINFO, settings.extraCaFile.c_str());
+    set(CURLOPT_CAPATH, settings.caFolder.c_str());
+  }
+  return code;
+}
 
 std::unique_ptr<HttpDownloadSession> NewCurlDownloadSession(const CurlDownloadSettings& settings) {
   return std::make_unique<CurlDownloadSession>(settings);

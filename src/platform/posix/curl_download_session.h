@@ -26,6 +26,8 @@
 
 #include "platform/http.h"
 
+struct curl_slist;
+
 namespace platform {
 
 // `text` with every byte that cannot stand in a URL or request line
@@ -49,8 +51,21 @@ struct CurlDownloadSettings {
   std::string caFolder;     // folder standing for the system store when extraCaFile is set
 };
 
+// Sets the options every download handle `easy` shares: http and https
+// only, no signals, GET with the no-cache `headers`, the agent, redirects,
+// the connect time-out, and certificate and host name checks with the
+// extra CA file. Returns 0 (CURLE_OK) or the first failing option's code.
+int SetSharedDownloadOptions(void* easy, const CurlDownloadSettings& settings, curl_slist* headers);
+
 // A new session. Never null: when libcurl cannot give it handles, every
 // OpenUrl of the session fails and says so.
 std::unique_ptr<HttpDownloadSession> NewCurlDownloadSession(const CurlDownloadSettings& settings);
+
+// The parallel transfers of a session (curl_download_batch.cpp): libcurl's
+// multi interface on the calling thread, HTTP/2 streams over TLS where the
+// server offers them, else at most `parallel` connections per host. A
+// transfer that sends no byte for the no-data time-out ends failed. Never
+// null.
+std::unique_ptr<DownloadBatch> NewCurlDownloadBatch(const CurlDownloadSettings& settings, int parallel);
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/win32/wininet_http_client.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -195,6 +196,7 @@ struct Request {
   InternetHandle connection;
   InternetHandle request;
   std::string failure;
+  DWORD failureCode = 0;  // the system's code of `failure`
 
   // Opens and sends the request and its body and reads the reply's
   // headers. False with `failure` set when it could not be sent, the server
@@ -281,6 +283,7 @@ struct Request {
 
   bool Fail(const char* step, DWORD code = GetLastError()) {
     failure = ErrorText(code, step);
+    failureCode = code;
     SetLastError(code);
     return false;
   }
@@ -347,7 +350,10 @@ class PostStream : public HttpStream {
 // than the server has sent.
 class DownloadStream : public HttpStream {
  public:
-  explicit DownloadStream(std::unique_ptr<Request> request) : request_(std::move(request)) {}
+  DownloadStream(std::unique_lock<std::mutex> turn, std::unique_ptr<Request> request, uint64_t firstByte)
+      : turn_(std::move(turn)), request_(std::move(request)), firstByte_(firstByte) {}
+
+  uint64_t FirstByte() const override { return firstByte_; }
 
   bool Read(char* buffer, size_t capacity, size_t* received) override {
     *received = 0;
@@ -386,10 +392,25 @@ class DownloadStream : public HttpStream {
     return false;
   }
 
+  std::unique_lock<std::mutex> turn_;  // given back once the handles below are closed
   std::unique_ptr<Request> request_;
+  const uint64_t firstByte_;
   bool failed_ = false;
   bool ended_ = false;
 };
+
+// The first byte of the reply's "Content-Range: bytes FIRST-LAST/TOTAL";
+// kUnknownFirstByte when it has none of that form.
+uint64_t ContentRangeStart(HINTERNET request) {
+  char value[128] = "Content-Range";
+  DWORD size = sizeof value;
+  if (!HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, value, &size, nullptr)) return kUnknownFirstByte;
+  unsigned long long first = 0, last = 0;
+  char unit[8] = "";
+  if (std::sscanf(value, " %7[a-z] %llu-%llu", unit, &first, &last) != 3) return kUnknownFirstByte;
+  if (std::strcmp(unit, "bytes") != 0 || last < first) return kUnknownFirstByte;
+  return first;
+}
 
 class DownloadSession : public HttpDownloadSession {
  public:
@@ -400,8 +421,17 @@ class DownloadSession : public HttpDownloadSession {
   }
 
   std::unique_ptr<HttpStream> OpenUrl(const std::string& url, std::string* error) override {
-    auto fail = [error](const std::string& text) -> std::unique_ptr<HttpStream> {
-      if (error) *error = text;
+    OpenFailure failure;
+    std::unique_ptr<HttpStream> stream = OpenRange(url, 0, &failure);
+    if (!stream && error != nullptr) *error = failure.text;
+    return stream;
+  }
+
+  // Thread-safe: each request has handles of its own under the session's
+  // internet handle, which WinINet lets several threads use at once.
+  std::unique_ptr<HttpStream> OpenRange(const std::string& url, uint64_t fromByte, OpenFailure* failure) override {
+    auto fail = [failure](const std::string& text, bool busy = false) -> std::unique_ptr<HttpStream> {
+      if (failure) *failure = OpenFailure{text, busy};
       return nullptr;
     };
     if (!internet_) return fail("InternetOpenA failed");
@@ -418,12 +448,22 @@ class DownloadSession : public HttpDownloadSession {
         (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)) {
       return fail("not an http or https address: " + url);
     }
-    auto request = std::make_unique<Request>();
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    // With the extra CA, secure transfers of several threads at once are
+    // mixed up by the system's shared pool of secure connections (seen
+    // under Wine: trusted servers refused, one request reading another's
+    // bytes, a later post reading a file's body), so they take turns, each
+    // from its request to the end of its body; plain ones run side by side.
+    std::unique_lock<std::mutex> turn(secureTurn_, std::defer_lock);
+    if (secure && !caFile_.empty()) turn.lock();
+    auto request = std::make_unique<Request>();
     const std::string object = path[0] != '\0' ? path.data() : "/";
-    if (!request->Send(internet_.get(), host, parts.nPort, secure, "GET", object, kDownloadHeaders, std::string(),
+    std::string headers = kDownloadHeaders;
+    if (fromByte > 0) headers += "Range: bytes=" + std::to_string(fromByte) + "-\r\n";
+    if (!request->Send(internet_.get(), host, parts.nPort, secure, "GET", object, headers, std::string(),
                        kDownloadFlags, timeouts_, caFile_)) {
-      return fail(request->failure);
+      // The handshake lock is let go after the failure: its code is the one kept.
+      return fail(request->failure, request->failureCode == ERROR_INTERNET_CANNOT_CONNECT);
     }
     DWORD status = 0;
     DWORD size = sizeof status;
@@ -432,14 +472,16 @@ class DownloadSession : public HttpDownloadSession {
       return fail(ErrorText(GetLastError(), "HttpQueryInfoA"));
     }
     // WinINet opens a handle for any status; an error page is not a file.
-    if (status < 200 || status > 299) return fail("HTTP status " + std::to_string(status));
-    return std::make_unique<DownloadStream>(std::move(request));
+    if (status < 200 || status > 299) return fail("HTTP status " + std::to_string(status), IsBusyStatus(status));
+    const uint64_t firstByte = status == 206 ? ContentRangeStart(request->request.get()) : 0;
+    return std::make_unique<DownloadStream>(std::move(turn), std::move(request), firstByte);
   }
 
  private:
   const HttpTimeouts timeouts_;
   const std::string caFile_;
   InternetHandle internet_;
+  std::mutex secureTurn_;
 };
 
 }  // namespace

@@ -7,6 +7,10 @@
 // internet handle for the whole run, so that WinINet keeps the connections
 // to a file host alive from one file to the next.
 //
+// Parallel downloads run on the default batch of the seam: a few threads,
+// each opening its file (with a Range request for a resumed file) and
+// reading it on the session's one internet handle.
+//
 // Time-outs: INTERNET_OPTION_CONNECT_TIMEOUT bounds connecting, and
 // INTERNET_OPTION_RECEIVE_TIMEOUT the wait for each piece of the reply, so
 // a stalled server fails the read that waits on it.

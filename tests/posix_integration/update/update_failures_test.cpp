@@ -185,14 +185,16 @@ INSTANTIATE_TEST_SUITE_P(
                    31, "Directory creation failed", nullptr},
         FailureRow{"StagingFolderReplacedByALinkMidRun",
                    [](auto& t) {
-                     // Planted as the download starts: the file would land
-                     // beside the installation as "outside.dat".
-                     t.dialog.onCall = [&t](const std::string& function) {
-                       if (function != "SetFileName" || fs::is_symlink(t.installDir + "/Update")) return;
+                     // Planted as the address opens, before the file is
+                     // written: it would land beside the installation as
+                     // "outside.dat".
+                     fakes::ScriptedDownload download = Serves({Chunk("data")});
+                     download.onOpen = [&t] {
                        fs::remove_all(t.installDir + "/Update");
                        fs::create_directory_symlink(t.root.path(), t.installDir + "/Update");
                      };
-                     t.SetList(Entry("W", "outside.dat", "", 4, "http://f/good"));
+                     t.server.downloads["http://f/out"] = {download};
+                     t.SetList(Entry("W", "outside.dat", "", 4, "http://f/out"));
                    },
                    32, "File Download failed", nullptr},
         FailureRow{"DeleteFails",
