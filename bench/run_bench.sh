@@ -144,17 +144,19 @@ stop_refserver() {
 
 HTML_MOVIE=$BUILD/sample-client/movies/DlgUpdater.qrx
 HTML=""
-if [ -x "$BIN/html_bench" ] && [ -n "${DISPLAY:-}" ] && [ -f "$HTML_MOVIE" ]; then HTML=yes; fi
+if [ -x "$BIN/html_bench" ] && [ -x "$BIN/update_bench_html" ] && [ -n "${DISPLAY:-}" ] && [ -f "$HTML_MOVIE" ]; then
+  HTML=yes
+fi
 
 # Sets INSTALL_DOWNLOAD, INSTALL_APPLY (seconds) and INSTALL_RSS_KB. A
 # second argument "html" attaches the HTML player.
 run_installer() {
   local set=$1 dest=$WORK/runs/install out
-  local player=()
-  [ "${2:-}" = html ] && player=(--html "$HTML_MOVIE")
+  local program=$BIN/update_bench player=()
+  [ "${2:-}" = html ] && program=$BIN/update_bench_html player=(--html "$HTML_MOVIE")
   rm -rf "$dest"
   sync
-  if ! out=$("$TIME" -f '%M' -o "$WORK/rss" "$BIN/update_bench" install --port "$REF_PORT" \
+  if ! out=$("$TIME" -f '%M' -o "$WORK/rss" "$program" install --port "$REF_PORT" \
     --ca "$CERTS/ca.pem" --install "$dest" --set "$WORK/www/$set" "${player[@]}" </dev/null 2>"$WORK/install.err"); then
     cat "$WORK/install.err" >&2
     fail "the installer run of the $set set failed"

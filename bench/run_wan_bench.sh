@@ -19,7 +19,7 @@
 # nothing. Every wait is bounded; the namespace and devices go at the end.
 #
 # usage: bench/run_wan_bench.sh BUILD_DIR WORK_DIR
-# Environment: BENCH_ROUNDS_WAN (3).
+# Environment: BENCH_ROUNDS_WAN (3), BENCH_WAN_SETS ("large1 small").
 set -euo pipefail
 . "$(dirname "$0")/bench_common.sh"
 
@@ -28,6 +28,7 @@ WORK=$2
 BIN=$BUILD/bin
 CERTS=$BUILD/testcerts
 ROUNDS=${BENCH_ROUNDS_WAN:-3}
+SETS=${BENCH_WAN_SETS:-large1 small}
 TIME=/usr/bin/time
 RTT_SECONDS=0.050
 CLIENT_ADDR=10.77.0.1
@@ -79,7 +80,7 @@ trap 'exit 130' INT TERM
 
 mkdir -p "$WORK/wan/www" "$WORK/wan/lists" "$WORK/wan/runs" "$WORK/wan/nginx/temp" "$WORK/wan/certs"
 W=$WORK/wan
-for set in small large1; do
+for set in $SETS; do
   [ -e "$WORK/www/$set.manifest" ] || "$BIN/update_bench" make-set "$set" "$WORK/www" >/dev/null ||
     fail "cannot make the $set set"
 done
@@ -200,7 +201,7 @@ for profile in "50ms-rtt 25 0 0" "50ms-rtt-100mbit 25 100000000 625000"; do
   setup_link "$delay" "$rate" "$buffer"
   echo "wan $pname: link $CLIENT_ADDR <-> $SERVER_ADDR, ${delay} ms each way, rate ${rate} bit/s, buffer ${buffer} bytes"
   best_rate=0
-  for set in large1 small; do
+  for set in $SETS; do
     bytes=$(set_bytes "$set")
     for protocol in http1 http2; do
       port=$H1_PORT

@@ -184,6 +184,9 @@ TEST_F(HtmlInstaller, WholeInstallationThenPlay) {
   server.Misbehave("trickle", "/files/client/Tavrel.dll", 1, "", 0, 120000);
   Desktop desktop(server, Shots("installation"));
   const Session install = desktop.Drive(R"(wait language
+show preloader
+shot preloader
+show language
 shot language
 click [data-lang=de]
 wait folder
@@ -199,7 +202,7 @@ click #accept
   ASSERT_EQ(install.exitCode, 0) << install.err << install.log;
   EXPECT_TRUE(fs::exists(desktop.InstallDir() + "/qrx/DlgMsg.qrx"));
   EXPECT_TRUE(fs::exists(desktop.InstallDir() + "/Quorix.exe"));
-  for (const char* page : {"language", "folder", "progress", "licence"}) desktop.ExpectPage(page, 640, 480);
+  for (const char* page : {"preloader", "language", "folder", "progress", "licence"}) desktop.ExpectPage(page, 640, 480);
 
   const Session play = desktop.Drive("wait offer\nshot offer\nclick #play\n");
   ASSERT_EQ(play.exitCode, 0) << play.err << play.log;

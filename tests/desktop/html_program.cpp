@@ -12,6 +12,7 @@
 //                         (the movie window's client area) in <shots>/shots.txt
 //   click <selector>      the element's click()
 //   set <selector> <text> the input's value
+//   show <page>           the movie's page <page>, as the movie itself shows it
 //   box <yes|no|ok>       answers the open message box (waits for one, 30 s)
 //   close                 the movie window's close button
 // A step that times out ends the process with exit code 97.
@@ -119,6 +120,9 @@ class Driver {
       gtk_window_close(window);
     } else if (step.verb == "click") {
       Run(view, "document.querySelector(" + Quoted(step.argument) + ").click()");
+    } else if (step.verb == "show") {
+      // A page the movie passes through too quickly to be photographed.
+      Run(view, "show(" + Quoted(step.argument) + ")");
     } else if (step.verb == "set") {
       const size_t space = step.argument.find(' ');
       Run(view, "document.querySelector(" + Quoted(step.argument.substr(0, space)) + ").value = " +
