@@ -16,6 +16,7 @@
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_system.h"
 #include "support/refserver.h"
+#include "win32/standin_registration.h"
 #include "win32/win32_test_folder.h"
 #include "win32/wine_paths.h"
 
@@ -27,6 +28,7 @@ using testing_support::ReadText;
 using testing_support::RefServer;
 using testing_support::RefServerOptions;
 using testing_support::RunLinuxShell;
+using testing_support::StandInControlRegistration;
 using testing_support::Win32TestFolder;
 using testing_support::WindowsPathOf;
 using testing_support::WriteText;
@@ -219,16 +221,20 @@ class WindowsMachine {
   // Runs the program with the movie control hosted as an ActiveX control:
   // the stand-in control plays `script` and keeps its record. Boxes are
   // read and closed as with RunScript.
-  ProgramRun RunActiveX(const std::string& script, int timeoutSeconds = 120) {
+  // `user`, when given, is called every 50 ms instead.
+  ProgramRun RunActiveX(const std::string& script, std::function<void(DWORD pid, ProgramRun& run)> user = nullptr) {
     WriteText(download_ / "script.txt", script);
     SetEnvironmentVariableA("WEBSETUP_STANDIN_SCRIPT", (download_ / "script.txt").c_str());
     SetEnvironmentVariableA("WEBSETUP_STANDIN_RECORD", (download_ / "record.txt").c_str());
-    ProgramRun run = Run("--activex", timeoutSeconds, [](DWORD pid, ProgramRun& run) {
-      for (HWND box : MessageBoxesOf(pid)) {
-        run.boxes.push_back(BoxText(box));
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-      }
-    });
+    if (!user) {
+      user = [](DWORD pid, ProgramRun& run) {
+        for (HWND box : MessageBoxesOf(pid)) {
+          run.boxes.push_back(BoxText(box));
+          PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+      };
+    }
+    ProgramRun run = Run("--activex", 120, user);
     SetEnvironmentVariableA("WEBSETUP_STANDIN_SCRIPT", nullptr);
     SetEnvironmentVariableA("WEBSETUP_STANDIN_RECORD", nullptr);
     return run;
@@ -570,30 +576,6 @@ TEST(NativePlayerInstallation, AFailedFileListShowsTheErrorAndLeavesNothing) {
 
 // --- The movie control, hosted as an ActiveX control ---
 
-// The stand-in movie control, registered under the movie control's class
-// id among the machine's classes of the test prefix while it lives (Wine
-// looks up in-process servers there only).
-class StandInControlRegistration {
- public:
-  StandInControlRegistration() {
-    const std::string server = TestsFolder() + "\\standin_movie_control.dll";
-    HKEY key = nullptr;
-    registered_ = RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kClassKey) + "\\InprocServer32").c_str(), 0,
-                                  nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS;
-    if (!registered_) return;
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
-                   static_cast<DWORD>(server.size() + 1));
-    RegSetValueExA(key, "ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>("Apartment"), 10);
-    RegCloseKey(key);
-  }
-  ~StandInControlRegistration() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kClassKey); }
-  bool registered() const { return registered_; }
-
- private:
-  static constexpr const char* kClassKey = "Software\\Classes\\CLSID\\{D27CDB6E-AE6D-11CF-96B8-444553540000}";
-  bool registered_ = false;
-};
-
 // A whole installation through the ActiveX host: every property, method
 // and the event cross the control's dispatch interfaces.
 TEST(ActiveXInstallation, TheStandInControlDrivesAWholeInstallation) {
@@ -622,6 +604,53 @@ TEST(ActiveXInstallation, TheStandInControlDrivesAWholeInstallation) {
   if (record.find("movie https://localhost:") == std::string::npos) missing.push_back("movie");
   EXPECT_TRUE(missing.empty()) << ::testing::PrintToString(missing) << " missing in\n" << record;
   machine.WaitForClientStarts(1);
+}
+
+// The movie's window with nothing in it: a visible dialog of `pid` without
+// buttons of its own.
+HWND MovieDialogOf(DWORD pid) {
+  std::pair<DWORD, HWND> search{pid, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<std::pair<DWORD, HWND>*>(context);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        char className[64] = {};
+        GetClassNameA(window, className, sizeof className);
+        if (owner != s->first || !IsWindowVisible(window) || std::string(className) != "#32770") return TRUE;
+        if (GetDlgItem(window, IDOK) != nullptr || GetDlgItem(window, IDYES) != nullptr) return TRUE;
+        s->second = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
+// A movie that never raises a command leaves the dialog at its template
+// size, but it can still be closed: the exit question, then final code 50.
+TEST(ActiveXInstallation, AMovieThatNeverStartsCanBeClosed) {
+  RefServer server(SampleClient());
+  ASSERT_TRUE(server.started());
+  StandInControlRegistration registration;
+  ASSERT_TRUE(registration.registered());
+  WindowsMachine machine(server);
+  bool closeAsked = false, answered = false;
+  const ProgramRun run = machine.RunActiveX("# this movie raises nothing\n", [&](DWORD pid, ProgramRun& run) {
+    for (HWND box : MessageBoxesOf(pid)) {
+      run.boxes.push_back(BoxText(box));
+      answered = answered || GetDlgItem(box, IDYES) != nullptr;
+      PostMessageA(box, WM_COMMAND, GetDlgItem(box, IDYES) != nullptr ? IDYES : IDOK, 0);
+    }
+    if (closeAsked) return;
+    if (const HWND dialog = MovieDialogOf(pid)) {
+      PostMessageA(dialog, WM_CLOSE, 0, 0);
+      closeAsked = true;
+    }
+  });
+  EXPECT_TRUE(closeAsked);
+  EXPECT_TRUE(answered) << ::testing::PrintToString(run.boxes);
+  EXPECT_EQ(run.exitCode, 50u) << ::testing::PrintToString(run.boxes);
+  EXPECT_EQ(FinishCode(server.Requests()), "50");
 }
 
 // --- Seen on screen ---

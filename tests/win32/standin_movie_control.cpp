@@ -11,7 +11,6 @@
 // player's formats); the record also gets a line "inplace <w>x<h>" when the
 // host activates the control in place. Without a script no control can be
 // made.
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -65,15 +64,24 @@ class WindowQueue : public platform::MainLoop {
   HWND window_ = nullptr;
 };
 
+std::string Environment(const char* name) {
+  char value[1024] = {};
+  const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+  return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+}
+
+// The player of the script named now; a new script (a test of its own in
+// the same process) gets a new player.
 platform::ScriptedMovieHost* Player() {
   static WindowQueue* queue = nullptr;
   static std::unique_ptr<platform::ScriptedMovieHost> player;
-  if (!player) {
-    const char* script = std::getenv("WEBSETUP_STANDIN_SCRIPT");
-    const char* record = std::getenv("WEBSETUP_STANDIN_RECORD");
-    if (script == nullptr) return nullptr;
+  static std::string playing;
+  const std::string script = Environment("WEBSETUP_STANDIN_SCRIPT");
+  if (script.empty()) return nullptr;
+  if (!player || script != playing) {
     if (queue == nullptr) queue = new WindowQueue;
-    player = platform::LoadScriptedMovieHost(script, record != nullptr ? record : "", *queue);
+    player = platform::LoadScriptedMovieHost(script, Environment("WEBSETUP_STANDIN_RECORD"), *queue);
+    playing = script;
   }
   return player.get();
 }
@@ -162,10 +170,10 @@ class StandInControl final : public IDispatch,
   }
 
   bool Open() {
-    platform::ScriptedMovieHost* player = Player();
-    if (player == nullptr) return false;
+    player_ = Player();
+    if (player_ == nullptr) return false;
     NoWindow window;
-    movie_ = player->CreateControl(window, 0, true, [this](const std::string& command, const std::string& args) {
+    movie_ = player_->CreateControl(window, 0, true, [this](const std::string& command, const std::string& args) {
       events_.Raise(command, args);
     });
     return movie_ != nullptr;
@@ -378,13 +386,14 @@ class StandInControl final : public IDispatch,
     window_ = CreateWindowA("STATIC", "stand-in movie", WS_CHILD | WS_VISIBLE | SS_CENTER, position.left,
                             position.top, position.right - position.left, position.bottom - position.top, parent,
                             nullptr, g_module, nullptr);
-    Player()->AppendRecord("inplace " + std::to_string(position.right - position.left) + "x" +
+    player_->AppendRecord("inplace " + std::to_string(position.right - position.left) + "x" +
                            std::to_string(position.bottom - position.top));
     return window_ != nullptr ? S_OK : E_FAIL;
   }
 
   long refs_ = 1;
   EventPoint events_;
+  platform::ScriptedMovieHost* player_ = nullptr;  // lives until the next script
   std::unique_ptr<platform::MovieControl> movie_;
   IOleClientSite* site_ = nullptr;
   IOleInPlaceSite* inPlace_ = nullptr;
