@@ -474,11 +474,15 @@ class NativeUser {
     const HWND control = ControlOf(pid, steps_[taken]);
     if (control == nullptr) return;
     if (steps_[taken] == platform::kNativeNext) SeeLanguagePage(pid);
+    wchar_t label[128] = {};
+    GetWindowTextW(control, label, 128);
+    labels.push_back(label);
     PostMessageA(control, BM_CLICK, 0, 0);
     ++taken;
   }
 
   size_t taken = 0;
+  std::vector<std::wstring> labels;  // of the buttons pressed, in order
   bool sawErrorPage = false;
   RECT client{}, frame{};
   bool topmost = false;
@@ -512,7 +516,12 @@ TEST(NativePlayerInstallation, AUserInstallsThroughTheNativePlayer) {
   const ProgramRun run = machine.RunNative(std::ref(user));
   EXPECT_EQ(run.exitCode, 0u) << ::testing::PrintToString(run.boxes);
   EXPECT_TRUE(run.boxes.empty()) << ::testing::PrintToString(run.boxes);
-  EXPECT_EQ(user.taken, 5u);
+  ASSERT_EQ(user.taken, 5u);
+  // The pages speak the language chosen on the first one.
+  EXPECT_EQ(user.labels[0], L"Next");
+  EXPECT_EQ(user.labels[1], L"Durchsuchen\u2026");
+  EXPECT_EQ(user.labels[3], L"Installieren");
+  EXPECT_EQ(user.labels[4], L"Ich stimme zu");
   EXPECT_TRUE(platform::Win32FileSystem().Exists(WindowsMachine::InstallDir() + "\\QuorixSalon.exe"));
   const auto requests = server.Requests();
   EXPECT_EQ(FinishCode(requests), "100") << UpdateExchange(requests);
@@ -716,7 +725,9 @@ PageLook LookAt(const Screen& screen, const RECT& area, COLORREF brand) {
 
 // A user who photographs each page before pressing its button, and checks
 // the picture: the window's client area at the movie's size, centred on
-// the work area, the brand colour's band across it, text on the page.
+// the work area, the brand colour's band across it, text on the page. On
+// the language page it picks the language `language` (an index in the
+// list) after the picture.
 class PhotographingUser {
  public:
   struct Step {
@@ -726,7 +737,8 @@ class PhotographingUser {
     int textControl = 0;         // when set: photographed once this control's text
     const char* text = nullptr;  // holds this
   };
-  PhotographingUser(std::string folder, std::vector<Step> steps) : folder_(std::move(folder)), steps_(std::move(steps)) {}
+  PhotographingUser(std::string folder, std::vector<Step> steps, int language = 0)
+      : folder_(std::move(folder)), steps_(std::move(steps)), language_(language) {}
 
   void operator()(DWORD pid, ProgramRun& run) {
     if (taken == steps_.size()) return;
@@ -760,6 +772,8 @@ class PhotographingUser {
     EXPECT_EQ(client.bottom, step.wantHeight) << step.name;
     EXPECT_LE(std::abs((frame.left + frame.right) - (work.left + work.right)), 1) << step.name << " centred";
     EXPECT_LE(std::abs((frame.top + frame.bottom) - (work.top + work.bottom)), 1) << step.name << " centred";
+    if (const HWND list = ControlOf(pid, platform::kNativeLanguageList))
+      SendMessageA(list, LB_SETCURSEL, language_, 0);
     PostMessageA(control, BM_CLICK, 0, 0);
     ++taken;
     (void)run;
@@ -770,6 +784,7 @@ class PhotographingUser {
  private:
   std::string folder_;
   std::vector<Step> steps_;
+  int language_;
 };
 
 // Runs only on a display: tools/windows/wine_test.sh runs it under Xvfb in
@@ -785,13 +800,17 @@ TEST(NativePlayerScreens, EachPageOfAnInstallationAndOfTheSecondRunIsShownWhole)
   PhotographingUser installer(folder, {{platform::kNativeNext, "01-language", 640, 480},
                                        {platform::kNativeInstall, "02-folder", 640, 480},
                                        {platform::kNativeRunBar, "03-progress", 640, 480, platform::kNativeFileName, "Tavrel"},
-                                       {platform::kNativeAccept, "04-licence", 640, 480}});
+                                       {platform::kNativeAccept, "04-licence", 640, 480}},
+                              1);  // the pages after the first in German
   const ProgramRun install = machine.RunNative(std::ref(installer));
   EXPECT_EQ(install.exitCode, 0u);
   EXPECT_EQ(installer.taken, 4u);
   machine.WaitForClientStarts(1);
   WindowsMachine::WaitForTheClientToEnd();
 
+  // The client keeps the user's language in its folder; the second run
+  // speaks it.
+  WriteText(WindowsMachine::InstallDir() + "\\cfg\\lang.cfg", "de");
   PhotographingUser player(folder, {{platform::kNativePlay, "05-reinstall-or-play", 400, 240}});
   const ProgramRun play = machine.RunNative(std::ref(player));
   EXPECT_EQ(play.exitCode, 0u);
