@@ -405,6 +405,42 @@ TEST(WindowsInstallation, AMissingFileEndsWithItsCodeAndLeavesNothing) {
   EXPECT_EQ(RegistryValue(kAppKey, "AppDirectory"), "<absent>");
 }
 
+// Pixel pages on a foreign web domain open in the browser control. Wine's
+// control asks for each page but cannot show it: each page ends in its
+// navigation error, and the program still ends after its last page. The
+// file list names no files, so the run fails at once (code 10) and only
+// the final event's two pages are opened.
+TEST(WindowsInstallation, PixelPagesOpenInTheBrowserControlAndTheProgramStillEnds) {
+  RefServerOptions pixelSite;
+  pixelSite.filesDir = testing_support::SampleClientDir();
+  RefServer pixelHost(pixelSite);
+  ASSERT_TRUE(pixelHost.started());
+  const std::string replies = testing_support::NewLinuxScratchFolder("pixel-replies") + "/replies.txt";
+  const std::string pixel = "http://127.0.0.1:" + std::to_string(pixelHost.httpPort()) + "/files/pixel/";
+  WriteText(WindowsPathOf(replies), "ac=11 ~ac=11~sn=100001~cv=1.0.0~cb=1~lrm=0~rmp=0~pix1=" + pixel +
+                                        "pix1.html~pix2=" + pixel + "pix2.html~fl=||\n");
+  RefServerOptions options;
+  options.filesDir = testing_support::SampleClientDir();
+  options.replySet = replies;
+  RefServer server(options);
+  ASSERT_TRUE(server.started());
+  WindowsMachine machine(server);
+  const auto started = std::chrono::steady_clock::now();
+  const ProgramRun run = machine.RunScript(kInstallScript);
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(run.exitCode, 10u) << ::testing::PrintToString(run.boxes);
+  EXPECT_LT(took, std::chrono::seconds(30)) << "the program waited for the pages";
+  std::vector<std::string> pages;
+  for (const auto& request : pixelHost.Requests()) {
+    pages.push_back(request.path);
+    // The plain GET would send the program's name as its agent.
+    EXPECT_NE(request.userAgent, "Quorix") << "the page was not loaded in the browser control";
+  }
+  EXPECT_EQ(pages, (std::vector<std::string>{"/files/pixel/pix1.html", "/files/pixel/pix2.html"}));
+  EXPECT_EQ(Count(server.Requests(), "/servlet/PixelServlet", "ac", "21"), 0)
+      << "the final event went to the pixel servlet instead of the pages";
+}
+
 // --- The native player, as a user sees it ---
 
 struct ControlSearch {
