@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "fakes/fake_movie.h"
 #include "platform/win32/activex_movie.h"
 #include "platform/win32/main_loop_win32.h"
 #include "platform/win32/win32_window.h"
@@ -17,32 +18,13 @@ namespace {
 
 constexpr int32_t kFallbackVersion = 0x10000;
 
-// A fallback player whose controls answer a version of their own.
-class FallbackHost : public platform::MovieHost {
- public:
-  struct Control : platform::MovieControl {
-    void SetMovie(const std::string&) override {}
-    void SetQuality(int32_t) override {}
-    void SetScaleMode(int32_t) override {}
-    void Play() override {}
-    int32_t FlashVersion() override { return kFallbackVersion; }
-    void SetVariable(const std::string&, const std::string&) override {}
-    void TCallLabel(const std::string&, const std::string&) override {}
-    void SetSize(int, int) override {}
-  };
-  std::unique_ptr<platform::MovieControl> CreateControl(platform::DialogWindow&, int, bool,
-                                                        platform::MovieCommandSink) override {
-    ++*made;
-    return std::make_unique<Control>();
-  }
-  std::shared_ptr<int> made = std::make_shared<int>(0);
-};
-
 class ActiveXHostTest : public ::testing::Test {
  protected:
   ActiveXHostTest() {
-    auto fallback = std::make_unique<FallbackHost>();
-    fallbackMade_ = fallback->made;
+    // The fallback's controls answer a version of their own.
+    auto fallback = std::make_unique<fakes::FakeMovieHost>();
+    fallback->versions = {kFallbackVersion};
+    fallback_ = fallback.get();
     host_ = std::make_unique<platform::ActiveXMovieHost>(loop_, std::move(fallback), nullptr);
     window_ = windows_.CreateDialogWindow(102, true);
   }
@@ -79,7 +61,7 @@ class ActiveXHostTest : public ::testing::Test {
   testing_support::Win32TestFolder folder_;
   platform::Win32MainLoop loop_;
   platform::Win32WindowFactory windows_;
-  std::shared_ptr<int> fallbackMade_;
+  fakes::FakeMovieHost* fallback_ = nullptr;  // owned by the host
   std::unique_ptr<platform::ActiveXMovieHost> host_;
   std::unique_ptr<platform::DialogWindow> window_;
   std::vector<std::string> commands_;
@@ -89,7 +71,7 @@ TEST_F(ActiveXHostTest, AnUnregisteredControlGivesTheFallbackPlayer) {
   const auto control = Create();
   ASSERT_NE(control, nullptr);
   EXPECT_EQ(control->FlashVersion(), kFallbackVersion);
-  EXPECT_EQ(*fallbackMade_, 1);
+  EXPECT_EQ(fallback_->created.size(), 1u);
 }
 
 TEST_F(ActiveXHostTest, AControlThatFailsToBeMadeGivesTheFallbackPlayer) {
@@ -99,7 +81,7 @@ TEST_F(ActiveXHostTest, AControlThatFailsToBeMadeGivesTheFallbackPlayer) {
   const auto control = Create();
   ASSERT_NE(control, nullptr);
   EXPECT_EQ(control->FlashVersion(), kFallbackVersion);
-  EXPECT_EQ(*fallbackMade_, 1);
+  EXPECT_EQ(fallback_->created.size(), 1u);
 }
 
 TEST_F(ActiveXHostTest, TheRegisteredControlIsHostedAndItsCommandsComeThroughTheLoop) {
@@ -108,7 +90,7 @@ TEST_F(ActiveXHostTest, TheRegisteredControlIsHostedAndItsCommandsComeThroughThe
   UseScript("version 0x80000\non load Movie.qrx: InitPreloader 320~200\n");
   const auto control = Create();
   ASSERT_NE(control, nullptr);
-  EXPECT_EQ(*fallbackMade_, 0);
+  EXPECT_TRUE(fallback_->created.empty());
   // An old player's version comes through as it is: the provisioning
   // decides on it.
   EXPECT_EQ(control->FlashVersion(), 0x80000);

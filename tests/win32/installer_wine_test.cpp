@@ -621,14 +621,21 @@ TEST(NativePlayerInstallation, AFailedFileListShowsTheErrorAndLeavesNothing) {
 
 // --- The movie control, hosted as an ActiveX control ---
 
+// The sample client's server and a machine with the stand-in control.
+class ActiveXInstallation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(registration.registered());
+  }
+  RefServer server{SampleClient()};
+  StandInControlRegistration registration;
+  WindowsMachine machine{server};
+};
+
 // A whole installation through the ActiveX host: every property, method
 // and the event cross the control's dispatch interfaces.
-TEST(ActiveXInstallation, TheStandInControlDrivesAWholeInstallation) {
-  RefServer server(SampleClient());
-  ASSERT_TRUE(server.started());
-  StandInControlRegistration registration;
-  ASSERT_TRUE(registration.registered());
-  WindowsMachine machine(server);
+TEST_F(ActiveXInstallation, TheStandInControlDrivesAWholeInstallation) {
   const ProgramRun run = machine.RunActiveX(kInstallScript);
   std::string record = machine.Record();
   record.erase(std::remove(record.begin(), record.end(), '\r'), record.end());
@@ -673,12 +680,7 @@ HWND MovieDialogOf(DWORD pid) {
 
 // A movie that never raises a command leaves the dialog at its template
 // size, but it can still be closed: the exit question, then final code 50.
-TEST(ActiveXInstallation, AMovieThatNeverStartsCanBeClosed) {
-  RefServer server(SampleClient());
-  ASSERT_TRUE(server.started());
-  StandInControlRegistration registration;
-  ASSERT_TRUE(registration.registered());
-  WindowsMachine machine(server);
+TEST_F(ActiveXInstallation, AMovieThatNeverStartsCanBeClosed) {
   bool closeAsked = false, answered = false;
   const ProgramRun run = machine.RunActiveX("# this movie raises nothing\n", [&](DWORD pid, ProgramRun& run) {
     for (HWND box : MessageBoxesOf(pid)) {
