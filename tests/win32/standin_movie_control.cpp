@@ -11,6 +11,7 @@
 // player's formats); the record also gets a line "inplace <w>x<h>" when the
 // host activates the control in place. Without a script no control can be
 // made.
+
 #include <memory>
 #include <string>
 
@@ -19,6 +20,7 @@
 #include "platform/win32/ole_site.h"
 #include "platform/win32/win32_api.h"
 #include "support/scripted_player.h"
+
 #include <ocidl.h>
 #include <olectl.h>
 
@@ -173,9 +175,8 @@ class StandInControl final : public IDispatch,
     player_ = Player();
     if (player_ == nullptr) return false;
     NoWindow window;
-    movie_ = player_->CreateControl(window, 0, true, [this](const std::string& command, const std::string& args) {
-      events_.Raise(command, args);
-    });
+    movie_ = player_->CreateControl(
+        window, 0, true, [this](const std::string& command, const std::string& args) { events_.Raise(command, args); });
     return movie_ != nullptr;
   }
 
@@ -216,8 +217,8 @@ class StandInControl final : public IDispatch,
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
     return DISP_E_UNKNOWNNAME;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                   EXCEPINFO*, UINT*) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                   UINT*) override {
     if (params == nullptr) return E_INVALIDARG;
     switch (id) {
       case platform::kDispMovie:
@@ -363,8 +364,7 @@ class StandInControl final : public IDispatch,
 
   HRESULT ActivateInPlace(IOleClientSite* site) {
     if (inPlace_ != nullptr) return S_OK;
-    if (site == nullptr ||
-        FAILED(site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&inPlace_)))) {
+    if (site == nullptr || FAILED(site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&inPlace_)))) {
       inPlace_ = nullptr;
       return E_UNEXPECTED;
     }
@@ -383,11 +383,11 @@ class StandInControl final : public IDispatch,
     }
     if (frame != nullptr) frame->Release();
     if (document != nullptr) document->Release();
-    window_ = CreateWindowA("STATIC", "stand-in movie", WS_CHILD | WS_VISIBLE | SS_CENTER, position.left,
-                            position.top, position.right - position.left, position.bottom - position.top, parent,
-                            nullptr, g_module, nullptr);
+    window_ = CreateWindowA("STATIC", "stand-in movie", WS_CHILD | WS_VISIBLE | SS_CENTER, position.left, position.top,
+                            position.right - position.left, position.bottom - position.top, parent, nullptr, g_module,
+                            nullptr);
     player_->AppendRecord("inplace " + std::to_string(position.right - position.left) + "x" +
-                           std::to_string(position.bottom - position.top));
+                          std::to_string(position.bottom - position.top));
     return window_ != nullptr ? S_OK : E_FAIL;
   }
 

@@ -18,8 +18,8 @@ class StandInControlRegistration {
     const std::string server =
         platform::DirectoryOf(platform::Win32System().ExecutablePath()) + "\\standin_movie_control.dll";
     HKEY key = nullptr;
-    registered_ = RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kClassKey) + "\\InprocServer32").c_str(), 0,
-                                  nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS;
+    registered_ = RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kClassKey) + "\\InprocServer32").c_str(), 0, nullptr,
+                                  0, KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS;
     if (!registered_) return;
     RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
                    static_cast<DWORD>(server.size() + 1));

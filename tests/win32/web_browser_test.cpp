@@ -22,7 +22,7 @@ using std::chrono::milliseconds;
 struct Outcome {
   std::optional<platform::PageEvent> event;
   int events = 0;
-  milliseconds after{0};   // from Navigate to the event
+  milliseconds after{0};    // from Navigate to the event
   milliseconds closing{0};  // how long Close took
 };
 

@@ -84,11 +84,15 @@ class ActiveXMovie : public MovieControl {
     return result;
   }
 
-  void SetMovie(const std::string& address) override { Check("Movie", control_.PutProperty(kDispMovie, TextVariant(address))); }
+  void SetMovie(const std::string& address) override {
+    Check("Movie", control_.PutProperty(kDispMovie, TextVariant(address)));
+  }
   void SetQuality(int32_t quality) override {
     Check("Quality", control_.PutProperty(kDispQuality, IntVariant(quality)));
   }
-  void SetScaleMode(int32_t mode) override { Check("ScaleMode", control_.PutProperty(kDispScaleMode, IntVariant(mode))); }
+  void SetScaleMode(int32_t mode) override {
+    Check("ScaleMode", control_.PutProperty(kDispScaleMode, IntVariant(mode)));
+  }
   void Play() override { Check("Play", control_.CallMethod(kDispPlay, {})); }
   int32_t FlashVersion() override {
     VARIANT answer;
@@ -141,9 +145,8 @@ std::unique_ptr<MovieControl> ActiveXMovieHost::CreateControl(DialogWindow& pare
     auto control = std::make_unique<ActiveXMovie>(mainLoop_, sink, log_);
     const HRESULT result = control->Open(window, controlId, visible);
     if (SUCCEEDED(result)) return control;
-    LogLine(log_, result == REGDB_E_CLASSNOTREG
-                      ? std::string("movie control: not registered")
-                      : "movie control: cannot be made or activated: " + Hex(result));
+    LogLine(log_, result == REGDB_E_CLASSNOTREG ? std::string("movie control: not registered")
+                                                : "movie control: cannot be made or activated: " + Hex(result));
   }
   if (!fallback_) return nullptr;
   LogLine(log_, "movie control: the built-in player draws the movie");

@@ -206,8 +206,8 @@ IConnectionPoint* EventPointOf(IUnknown* control, const IID* eventIid, IID* chos
 HRESULT OleControl::Create(const CLSID& classId, HWND parent, const RECT& rect, bool activate, OleEventHandler events,
                            const IID* eventIid) {
   Close();
-  HRESULT result = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                    reinterpret_cast<void**>(&object_));
+  HRESULT result =
+      CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, reinterpret_cast<void**>(&object_));
   if (FAILED(result)) {
     object_ = nullptr;
     return result;
@@ -303,8 +303,8 @@ HRESULT OleControl::PutProperty(DISPID id, VARIANT value) {
   }
   DISPID named = DISPID_PROPERTYPUT;
   DISPPARAMS params{&value, &named, 1, 1};
-  const HRESULT result = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr,
-                                           nullptr, nullptr);
+  const HRESULT result =
+      dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
   VariantClear(&value);
   return result;
 }

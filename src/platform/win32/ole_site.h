@@ -16,9 +16,10 @@
 #include <vector>
 
 #include "platform/win32/win32_api.h"
+
+#include <ocidl.h>
 #include <ole2.h>
 #include <oleauto.h>
-#include <ocidl.h>
 
 namespace platform {
 

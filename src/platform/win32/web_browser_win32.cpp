@@ -7,6 +7,7 @@
 
 #include "platform/http_browser.h"
 #include "platform/win32/ole_site.h"
+
 #include <exdisp.h>
 #include <exdispid.h>
 
@@ -74,8 +75,8 @@ class ControlPage : public WebPage {
 
   void Run(const std::string& address, Clock::time_point deadline, std::promise<bool>& started) {
     const bool ole = SUCCEEDED(OleInitialize(nullptr));
-    const HWND window = ole ? CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr)
-                            : nullptr;
+    const HWND window =
+        ole ? CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr) : nullptr;
     OleControl browser;
     HRESULT made = E_FAIL;
     if (window != nullptr) {
