@@ -226,14 +226,20 @@ HRESULT OleControl::Create(const CLSID& classId, HWND parent, const RECT& rect, 
     return result;
   }
   if (events) {
+    // A control whose events cannot be heard is of no use to its host.
     IID iid{};
     events_ = EventPointOf(object_, eventIid, &iid);
-    if (events_ != nullptr) {
-      site_->sink = new EventSink(iid, std::move(events));
-      if (FAILED(events_->Advise(site_->sink, &cookie_))) {
-        events_->Release();
-        events_ = nullptr;
-      }
+    if (events_ == nullptr) {
+      Close();
+      return CONNECT_E_NOCONNECTION;
+    }
+    site_->sink = new EventSink(iid, std::move(events));
+    result = events_->Advise(site_->sink, &cookie_);
+    if (FAILED(result)) {
+      events_->Release();
+      events_ = nullptr;
+      Close();
+      return result;
     }
   }
   if (activate) {

@@ -41,9 +41,10 @@ class OleControl {
   // in place in `rect` (its window becomes a child of `parent`); false: the
   // control is made and initialised but shows nothing. `events` receives
   // the events of the control's default event interface (or of `eventIid`
-  // when given) while the control lives; it may be empty. Returns the
-  // failing HRESULT (REGDB_E_CLASSNOTREG when no such control is
-  // registered) and holds nothing then.
+  // when given) while the control lives; it may be empty, else a control
+  // whose events cannot be connected is refused. Returns the failing
+  // HRESULT (REGDB_E_CLASSNOTREG when no such control is registered) and
+  // holds nothing then.
   HRESULT Create(const CLSID& classId, HWND parent, const RECT& rect, bool activate, OleEventHandler events,
                  const IID* eventIid = nullptr);
   // Deactivates the control, disconnects its events and lets it go. No
