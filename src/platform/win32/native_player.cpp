@@ -383,7 +383,8 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
     switch (page_) {
       case Page::Welcome:
       case Page::Finishing:
-        Text(kNativeStatus, Say(page_ == Page::Welcome ? "connecting" : "setup"), left, top, width, kLineHeight);
+        // The heading says it all ("Loading the installer", "Starting the game").
+        Text(kNativeStatus, L"", left, top, width, kLineHeight);
         break;
       case Page::Language: {
         if (installedAlready_) {
