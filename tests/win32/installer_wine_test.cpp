@@ -16,6 +16,7 @@
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_system.h"
 #include "support/refserver.h"
+#include "win32/standin_registration.h"
 #include "win32/win32_test_folder.h"
 #include "win32/wine_paths.h"
 
@@ -27,6 +28,7 @@ using testing_support::ReadText;
 using testing_support::RefServer;
 using testing_support::RefServerOptions;
 using testing_support::RunLinuxShell;
+using testing_support::StandInControlRegistration;
 using testing_support::Win32TestFolder;
 using testing_support::WindowsPathOf;
 using testing_support::WriteText;
@@ -216,6 +218,29 @@ class WindowsMachine {
                });
   }
 
+  // Runs the program with the movie control hosted as an ActiveX control:
+  // the stand-in control plays `script` and keeps its record. Boxes are
+  // read and closed as with RunScript.
+  // `user`, when given, is called every 50 ms instead.
+  ProgramRun RunActiveX(const std::string& script, std::function<void(DWORD pid, ProgramRun& run)> user = nullptr) {
+    WriteText(download_ / "script.txt", script);
+    SetEnvironmentVariableA("WEBSETUP_STANDIN_SCRIPT", (download_ / "script.txt").c_str());
+    SetEnvironmentVariableA("WEBSETUP_STANDIN_RECORD", (download_ / "record.txt").c_str());
+    if (!user) {
+      user = [](DWORD pid, ProgramRun& run) {
+        for (HWND box : MessageBoxesOf(pid)) {
+          run.boxes.push_back(BoxText(box));
+          PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+      };
+    }
+    ProgramRun run = Run("--activex", 120, user);
+    SetEnvironmentVariableA("WEBSETUP_STANDIN_SCRIPT", nullptr);
+    SetEnvironmentVariableA("WEBSETUP_STANDIN_RECORD", nullptr);
+    return run;
+  }
+  std::string Record() const { return ReadText(download_ / "record.txt"); }
+
   // Runs the program with the native player; `user` is called every 50 ms
   // with the program's process id while it runs.
   ProgramRun RunNative(const std::function<void(DWORD pid, ProgramRun& run)>& user, int timeoutSeconds = 180) {
@@ -380,6 +405,42 @@ TEST(WindowsInstallation, AMissingFileEndsWithItsCodeAndLeavesNothing) {
   EXPECT_EQ(RegistryValue(kAppKey, "AppDirectory"), "<absent>");
 }
 
+// Pixel pages on a foreign web domain open in the browser control. Wine's
+// control asks for each page but cannot show it: each page ends in its
+// navigation error, and the program still ends after its last page. The
+// file list names no files, so the run fails at once (code 10) and only
+// the final event's two pages are opened.
+TEST(WindowsInstallation, PixelPagesOpenInTheBrowserControlAndTheProgramStillEnds) {
+  RefServerOptions pixelSite;
+  pixelSite.filesDir = testing_support::SampleClientDir();
+  RefServer pixelHost(pixelSite);
+  ASSERT_TRUE(pixelHost.started());
+  const std::string replies = testing_support::NewLinuxScratchFolder("pixel-replies") + "/replies.txt";
+  const std::string pixel = "http://127.0.0.1:" + std::to_string(pixelHost.httpPort()) + "/files/pixel/";
+  WriteText(WindowsPathOf(replies), "ac=11 ~ac=11~sn=100001~cv=1.0.0~cb=1~lrm=0~rmp=0~pix1=" + pixel +
+                                        "pix1.html~pix2=" + pixel + "pix2.html~fl=||\n");
+  RefServerOptions options;
+  options.filesDir = testing_support::SampleClientDir();
+  options.replySet = replies;
+  RefServer server(options);
+  ASSERT_TRUE(server.started());
+  WindowsMachine machine(server);
+  const auto started = std::chrono::steady_clock::now();
+  const ProgramRun run = machine.RunScript(kInstallScript);
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(run.exitCode, 10u) << ::testing::PrintToString(run.boxes);
+  EXPECT_LT(took, std::chrono::seconds(30)) << "the program waited for the pages";
+  std::vector<std::string> pages;
+  for (const auto& request : pixelHost.Requests()) {
+    pages.push_back(request.path);
+    // The plain GET would send the program's name as its agent.
+    EXPECT_NE(request.userAgent, "Quorix") << "the page was not loaded in the browser control";
+  }
+  EXPECT_EQ(pages, (std::vector<std::string>{"/files/pixel/pix1.html", "/files/pixel/pix2.html"}));
+  EXPECT_EQ(Count(server.Requests(), "/servlet/PixelServlet", "ac", "21"), 0)
+      << "the final event went to the pixel servlet instead of the pages";
+}
+
 // --- The native player, as a user sees it ---
 
 struct ControlSearch {
@@ -449,11 +510,15 @@ class NativeUser {
     const HWND control = ControlOf(pid, steps_[taken]);
     if (control == nullptr) return;
     if (steps_[taken] == platform::kNativeNext) SeeLanguagePage(pid);
+    wchar_t label[128] = {};
+    GetWindowTextW(control, label, 128);
+    labels.push_back(label);
     PostMessageA(control, BM_CLICK, 0, 0);
     ++taken;
   }
 
   size_t taken = 0;
+  std::vector<std::wstring> labels;  // of the buttons pressed, in order
   bool sawErrorPage = false;
   RECT client{}, frame{};
   bool topmost = false;
@@ -487,7 +552,12 @@ TEST(NativePlayerInstallation, AUserInstallsThroughTheNativePlayer) {
   const ProgramRun run = machine.RunNative(std::ref(user));
   EXPECT_EQ(run.exitCode, 0u) << ::testing::PrintToString(run.boxes);
   EXPECT_TRUE(run.boxes.empty()) << ::testing::PrintToString(run.boxes);
-  EXPECT_EQ(user.taken, 5u);
+  ASSERT_EQ(user.taken, 5u);
+  // The pages speak the language chosen on the first one.
+  EXPECT_EQ(user.labels[0], L"Next");
+  EXPECT_EQ(user.labels[1], L"Durchsuchen\u2026");
+  EXPECT_EQ(user.labels[3], L"Installieren");
+  EXPECT_EQ(user.labels[4], L"Ich stimme zu");
   EXPECT_TRUE(platform::Win32FileSystem().Exists(WindowsMachine::InstallDir() + "\\QuorixSalon.exe"));
   const auto requests = server.Requests();
   EXPECT_EQ(FinishCode(requests), "100") << UpdateExchange(requests);
@@ -547,6 +617,87 @@ TEST(NativePlayerInstallation, AFailedFileListShowsTheErrorAndLeavesNothing) {
   EXPECT_EQ(FinishCode(server.Requests()), "20");
   EXPECT_FALSE(run.boxes.empty());
   EXPECT_FALSE(platform::Win32FileSystem().Exists(WindowsMachine::InstallDir())) << "the half-made installation stays";
+}
+
+// --- The movie control, hosted as an ActiveX control ---
+
+// The sample client's server and a machine with the stand-in control.
+class ActiveXInstallation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(registration.registered());
+  }
+  RefServer server{SampleClient()};
+  StandInControlRegistration registration;
+  WindowsMachine machine{server};
+};
+
+// A whole installation through the ActiveX host: every property, method
+// and the event cross the control's dispatch interfaces.
+TEST_F(ActiveXInstallation, TheStandInControlDrivesAWholeInstallation) {
+  const ProgramRun run = machine.RunActiveX(kInstallScript);
+  std::string record = machine.Record();
+  record.erase(std::remove(record.begin(), record.end(), '\r'), record.end());
+  EXPECT_EQ(run.exitCode, 0u) << ::testing::PrintToString(run.boxes) << record;
+  EXPECT_TRUE(run.boxes.empty()) << ::testing::PrintToString(run.boxes);
+  EXPECT_TRUE(platform::Win32FileSystem().Exists(WindowsMachine::InstallDir() + "\\QuorixSalon.exe"));
+  const auto requests = server.Requests();
+  EXPECT_EQ(FinishCode(requests), "100") << UpdateExchange(requests);
+  EXPECT_EQ(Count(requests, "/servlet/UpdateServlet", "langID", "de"), 1);
+  // The player check, then the installer's control: made and activated in
+  // the dialog's site, set up by property puts, driven by method calls.
+  std::vector<std::string> missing;
+  for (const char* call : {"version", "inplace 0x0", "scale 0", "quality 1", "size 640x480", "set m_bIsInstaller=1",
+                           "play", "set funcName=InstallDir", "label _root Data", "set funcName=SetLA",
+                           "raise AcceptLA"}) {
+    if (record.find(std::string(call) + "\n") == std::string::npos) missing.push_back(call);
+  }
+  if (record.find("movie https://localhost:") == std::string::npos) missing.push_back("movie");
+  EXPECT_TRUE(missing.empty()) << ::testing::PrintToString(missing) << " missing in\n" << record;
+  machine.WaitForClientStarts(1);
+}
+
+// The movie's window with nothing in it: a visible dialog of `pid` without
+// buttons of its own.
+HWND MovieDialogOf(DWORD pid) {
+  std::pair<DWORD, HWND> search{pid, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<std::pair<DWORD, HWND>*>(context);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        char className[64] = {};
+        GetClassNameA(window, className, sizeof className);
+        if (owner != s->first || !IsWindowVisible(window) || std::string(className) != "#32770") return TRUE;
+        if (GetDlgItem(window, IDOK) != nullptr || GetDlgItem(window, IDYES) != nullptr) return TRUE;
+        s->second = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
+// A movie that never raises a command leaves the dialog at its template
+// size, but it can still be closed: the exit question, then final code 50.
+TEST_F(ActiveXInstallation, AMovieThatNeverStartsCanBeClosed) {
+  bool closeAsked = false, answered = false;
+  const ProgramRun run = machine.RunActiveX("# this movie raises nothing\n", [&](DWORD pid, ProgramRun& run) {
+    for (HWND box : MessageBoxesOf(pid)) {
+      run.boxes.push_back(BoxText(box));
+      answered = answered || GetDlgItem(box, IDYES) != nullptr;
+      PostMessageA(box, WM_COMMAND, GetDlgItem(box, IDYES) != nullptr ? IDYES : IDOK, 0);
+    }
+    if (closeAsked) return;
+    if (const HWND dialog = MovieDialogOf(pid)) {
+      PostMessageA(dialog, WM_CLOSE, 0, 0);
+      closeAsked = true;
+    }
+  });
+  EXPECT_TRUE(closeAsked);
+  EXPECT_TRUE(answered) << ::testing::PrintToString(run.boxes);
+  EXPECT_EQ(run.exitCode, 50u) << ::testing::PrintToString(run.boxes);
+  EXPECT_EQ(FinishCode(server.Requests()), "50");
 }
 
 // --- Seen on screen ---
@@ -612,7 +763,9 @@ PageLook LookAt(const Screen& screen, const RECT& area, COLORREF brand) {
 
 // A user who photographs each page before pressing its button, and checks
 // the picture: the window's client area at the movie's size, centred on
-// the work area, the brand colour's band across it, text on the page.
+// the work area, the brand colour's band across it, text on the page. On
+// the language page it picks the language `language` (an index in the
+// list) after the picture.
 class PhotographingUser {
  public:
   struct Step {
@@ -622,7 +775,8 @@ class PhotographingUser {
     int textControl = 0;         // when set: photographed once this control's text
     const char* text = nullptr;  // holds this
   };
-  PhotographingUser(std::string folder, std::vector<Step> steps) : folder_(std::move(folder)), steps_(std::move(steps)) {}
+  PhotographingUser(std::string folder, std::vector<Step> steps, int language = 0)
+      : folder_(std::move(folder)), steps_(std::move(steps)), language_(language) {}
 
   void operator()(DWORD pid, ProgramRun& run) {
     if (taken == steps_.size()) return;
@@ -656,6 +810,8 @@ class PhotographingUser {
     EXPECT_EQ(client.bottom, step.wantHeight) << step.name;
     EXPECT_LE(std::abs((frame.left + frame.right) - (work.left + work.right)), 1) << step.name << " centred";
     EXPECT_LE(std::abs((frame.top + frame.bottom) - (work.top + work.bottom)), 1) << step.name << " centred";
+    if (const HWND list = ControlOf(pid, platform::kNativeLanguageList))
+      SendMessageA(list, LB_SETCURSEL, language_, 0);
     PostMessageA(control, BM_CLICK, 0, 0);
     ++taken;
     (void)run;
@@ -666,6 +822,7 @@ class PhotographingUser {
  private:
   std::string folder_;
   std::vector<Step> steps_;
+  int language_;
 };
 
 // Runs only on a display: tools/windows/wine_test.sh runs it under Xvfb in
@@ -681,13 +838,17 @@ TEST(NativePlayerScreens, EachPageOfAnInstallationAndOfTheSecondRunIsShownWhole)
   PhotographingUser installer(folder, {{platform::kNativeNext, "01-language", 640, 480},
                                        {platform::kNativeInstall, "02-folder", 640, 480},
                                        {platform::kNativeRunBar, "03-progress", 640, 480, platform::kNativeFileName, "Tavrel"},
-                                       {platform::kNativeAccept, "04-licence", 640, 480}});
+                                       {platform::kNativeAccept, "04-licence", 640, 480}},
+                              1);  // the pages after the first in German
   const ProgramRun install = machine.RunNative(std::ref(installer));
   EXPECT_EQ(install.exitCode, 0u);
   EXPECT_EQ(installer.taken, 4u);
   machine.WaitForClientStarts(1);
   WindowsMachine::WaitForTheClientToEnd();
 
+  // The client keeps the user's language in its folder; the second run
+  // speaks it.
+  WriteText(WindowsMachine::InstallDir() + "\\cfg\\lang.cfg", "de");
   PhotographingUser player(folder, {{platform::kNativePlay, "05-reinstall-or-play", 400, 240}});
   const ProgramRun play = machine.RunNative(std::ref(player));
   EXPECT_EQ(play.exitCode, 0u);

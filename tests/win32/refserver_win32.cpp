@@ -115,6 +115,9 @@ std::string WindowsPathOf(const std::string& linuxPath) {
 
 std::string NewLinuxScratchFolder(const std::string& purpose) {
   static std::mt19937 random(static_cast<unsigned>(GetTickCount() ^ GetCurrentProcessId()));
+  // The folder exists when the default prefix is used; a prefix elsewhere
+  // (WINE_TEST_ROOT) leaves it to be made.
+  CreateDirectoryA(WindowsPathOf(WEBSETUP_HOST_BUILD_DIR "/wine").c_str(), nullptr);
   CreateDirectoryA(WindowsPathOf(WEBSETUP_HOST_BUILD_DIR "/wine/scratch").c_str(), nullptr);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string folder =

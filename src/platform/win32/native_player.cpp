@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "movie_texts.h"
 #include "platform/builtin_movies.h"
 #include "platform/win32/win32_api.h"
 #include "platform/win32/win32_window.h"
@@ -25,7 +26,7 @@ constexpr const char* kPlayerClass = "WebsetupNativeMovie";
 
 // Layout in pixels.
 constexpr int kMargin = 24;
-constexpr int kButtonWidth = 112;
+constexpr int kButtonWidth = 124;
 constexpr int kButtonHeight = 30;
 constexpr int kButtonGap = 10;
 constexpr int kLineHeight = 22;
@@ -36,16 +37,12 @@ constexpr COLORREF kRuleColour = RGB(214, 214, 210);
 
 struct Language {
   const char* code;
-  const char* name;
+  const wchar_t* name;
 };
-// The movie's languages; the names in the system code page's own letters
-// where they are plain ASCII, which every code page shows alike.
-constexpr Language kLanguages[] = {{"en", "English"}, {"de", "Deutsch"}, {"fr", "Francais"}, {"es", "Espanol"}};
-
-constexpr const char* kLicence =
-    "%s is licensed to you, not sold. You may install it and play it for your own use.\r\n\r\n"
-    "It comes without warranty of any kind. The operator's terms of use apply to everything you do in it.\r\n\r\n"
-    "By choosing Accept you agree to these terms. Choose Decline to leave: nothing will be installed.";
+// The movie's languages, each named in its own letters (the page's texts
+// are Unicode, whatever the system code page).
+constexpr Language kLanguages[] = {
+    {"en", L"English"}, {"de", L"Deutsch"}, {"fr", L"Fran\u00E7ais"}, {"es", L"Espa\u00F1ol"}};
 
 using MovieKind = BuiltInMovie;
 enum class Page { None, Welcome, Language, Folder, Progress, Error, Licence, Finishing, Offer };
@@ -72,10 +69,49 @@ std::string Trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
-std::string Format(const char* format, const std::string& value) {
-  char text[4096];
-  std::snprintf(text, sizeof text, format, value.c_str());
-  return text;
+std::wstring Wide(const std::string& text, UINT codePage) {
+  const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  if (length > 0) MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+// The program's texts (names, folders, file names) are in the system code
+// page.
+std::wstring FromSystem(const std::string& text) { return Wide(text, CP_ACP); }
+
+using Fills = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// The movie's text `key` in `language`, else in English; the installer
+// movie's table serves keys the reinstall movie lacks. Placeholders such as
+// "{app}" are replaced by `fills`.
+std::wstring MovieSays(BuiltInMovie movie, const std::string& language, const std::string& key, const Fills& fills) {
+  const auto find = [&](const auto& table, const std::string& wanted) -> const char* {
+    for (const MovieText& text : table)
+      if (wanted == text.language && key == text.key) return text.text;
+    return nullptr;
+  };
+  const char* text = nullptr;
+  if (movie == BuiltInMovie::Reinstall) text = find(kReinstallMovieTexts, language);
+  if (text == nullptr && movie == BuiltInMovie::Reinstall) text = find(kReinstallMovieTexts, "en");
+  if (text == nullptr) text = find(kInstallerMovieTexts, language);
+  if (text == nullptr) text = find(kInstallerMovieTexts, "en");
+  std::wstring said = Wide(text != nullptr ? text : key, CP_UTF8);
+  for (const auto& [placeholder, value] : fills) {
+    for (size_t at = said.find(placeholder); at != std::wstring::npos; at = said.find(placeholder, at + value.size()))
+      said.replace(at, placeholder.size(), value);
+  }
+  return said;
+}
+
+// The language a movie address asks for with its "m_Lang" value: its first
+// two letters, in lower case; empty when there is none.
+std::string LanguageOfAddress(const std::string& address) {
+  const size_t at = address.find("m_Lang=");
+  if (at == std::string::npos) return {};
+  std::string code = address.substr(at + 7, 2);
+  for (char& c : code) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return code;
 }
 
 LRESULT CALLBACK PlayerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -153,6 +189,7 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
       Raise("InitDialog", kInstallerMovieSize);
     } else if (kind_ == MovieKind::Reinstall) {
       installedFolder_ = InstallationOfMovie(address);
+      languageCode_ = LanguageOfAddress(address);
       Raise("Ready", kReinstallMovieSize);
     }
   }
@@ -178,9 +215,10 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
       errorReason_ = parm;
       return ShowPage(Page::Error);
     }
-    if (name == "Msg") return ShowStatus(parm == "Connecting" ? "Connecting to the update server..." : parm);
+    if (name == "Msg") return ShowStatus(parm == "Connecting" ? Say("connecting") : FromSystem(parm));
     if (name == "Performing") {
-      return ShowStatus(Format(parm == "Update" ? "Updating %s..." : "Installing %s...", AppName()));
+      updating_ = parm == "Update";
+      return ShowStatus(Say(updating_ ? "updating" : "installing"));
     }
     if (name == "SetFileName") return ShowFileName(parm);
     if (name == "SetProgress") return ShowProgress(parm);
@@ -229,6 +267,12 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
     return name.empty() ? offeredApp_ : name;
   }
 
+  // The page's words in the movie's language.
+  std::wstring Say(const std::string& key, Fills fills = {}) const {
+    fills.emplace_back(L"{app}", FromSystem(kind_ == MovieKind::Reinstall ? offeredApp_ : AppName()));
+    return MovieSays(kind_, languageCode_, key, fills);
+  }
+
   // Commands reach the dialog through the main loop, never from inside one
   // of the control's calls.
   void Raise(const std::string& command, const std::string& args) {
@@ -255,16 +299,17 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
     if (page_ == Page::Folder) SetDlgItemTextA(window_, kNativeFolderEdit, folder_.c_str());
   }
 
-  void ShowStatus(const std::string& text) {
+  void ShowStatus(const std::wstring& text) {
     status_ = text;
     if (page_ != Page::Progress) return ShowPage(Page::Progress);
-    SetDlgItemTextA(window_, kNativeStatus, status_.c_str());
+    SetDlgItemTextW(window_, kNativeStatus, status_.c_str());
   }
 
   void ShowFileName(const std::string& name) {
     fileName_ = name;
+    unpacked_ = false;
     if (page_ != Page::Progress) return ShowPage(Page::Progress);
-    SetDlgItemTextA(window_, kNativeFileName, FileLine().c_str());
+    SetDlgItemTextW(window_, kNativeFileName, FileLine().c_str());
   }
 
   void ShowProgress(const std::string& text) {
@@ -274,28 +319,33 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
       // "0~0~0" starts a run: nothing to show until a file comes.
       figures_.clear();
       fileName_.clear();
+      unpacked_ = false;
       filePermille_ = runPermille_ = 0;
     } else {
       const std::string done = field(0);
       // Sizes in plain bytes come from the copy of an unpacked file.
       if (!done.empty() && std::all_of(done.begin(), done.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        fileName_ = "unpacked files";
+        unpacked_ = true;
       }
-      char line[256];
-      std::snprintf(line, sizeof line, "%s of %s   at %.1f KB/s", MovieSizeText(done).c_str(), MovieSizeText(field(1)).c_str(),
-                    std::strtod(field(2).c_str(), nullptr));
-      figures_ = line;
+      char rate[32];
+      std::snprintf(rate, sizeof rate, "%.1f", std::strtod(field(2).c_str(), nullptr));
+      figures_ = Say("figures", {{L"{done}", FromSystem(MovieSizeText(done))},
+                                 {L"{total}", FromSystem(MovieSizeText(field(1)))},
+                                 {L"{rate}", FromSystem(rate)}});
       filePermille_ = Permille(field(3));
       runPermille_ = Permille(field(4));
     }
     if (page_ != Page::Progress) return ShowPage(Page::Progress);
-    SetDlgItemTextA(window_, kNativeFileName, FileLine().c_str());
-    SetDlgItemTextA(window_, kNativeFigures, figures_.c_str());
+    SetDlgItemTextW(window_, kNativeFileName, FileLine().c_str());
+    SetDlgItemTextW(window_, kNativeFigures, figures_.c_str());
     SendDlgItemMessageA(window_, kNativeFileBar, PBM_SETPOS, filePermille_, 0);
     SendDlgItemMessageA(window_, kNativeRunBar, PBM_SETPOS, runPermille_, 0);
   }
 
-  std::string FileLine() const { return fileName_.empty() ? std::string() : "Downloading " + fileName_; }
+  std::wstring FileLine() const {
+    if (unpacked_) return Say("unpacked");
+    return fileName_.empty() ? std::wstring() : Say("downloading", {{L"{file}", FromSystem(fileName_)}});
+  }
 
   void Offer(const std::string& offer) {
     // "ReInstall~<app>~Play"
@@ -309,16 +359,16 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
     BuildPage();
   }
 
-  std::string Heading() const {
+  std::wstring Heading() const {
     switch (page_) {
-      case Page::Welcome: return "Preparing the installation...";
-      case Page::Language: return "Choose your language";
-      case Page::Folder: return "Choose the install folder";
-      case Page::Progress: return "Installing";
-      case Page::Error: return "The installation stopped";
-      case Page::Licence: return "Licence agreement";
-      case Page::Finishing: return "Finishing the installation...";
-      case Page::Offer: return "Welcome back";
+      case Page::Welcome: return Say("loading");
+      case Page::Language: return Say("chooseLanguage");
+      case Page::Folder: return Say("folderTitle");
+      case Page::Progress: return Say(updating_ ? "updating" : "installing");
+      case Page::Error: return Say("errorTitle");
+      case Page::Licence: return Say("licenceTitle");
+      case Page::Finishing: return Say("finishing");
+      case Page::Offer: return Say("welcome");
       default: return {};
     }
   }
@@ -333,39 +383,39 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
     switch (page_) {
       case Page::Welcome:
       case Page::Finishing:
-        Text(kNativeStatus, page_ == Page::Welcome ? "One moment, please." : "Creating the shortcuts and starting the game.",
-             left, top, width, kLineHeight);
+        // The heading says it all ("Loading the installer", "Starting the game").
+        Text(kNativeStatus, L"", left, top, width, kLineHeight);
         break;
       case Page::Language: {
         if (installedAlready_) {
-          Text(kNativeFolderNote, Format("%s is installed on this computer already.", AppName()), left, top, width,
-               kLineHeight);
-          top += kLineHeight + 4;
+          Text(kNativeFolderNote, Say("installedAlready"), left, top, width, 2 * kLineHeight);
+          top += 2 * kLineHeight + 4;
         }
-        Text(0, "Which language should the game speak?", left, top, width, kLineHeight);
+        Text(0, Say("languageHint"), left, top, width, kLineHeight);
         top += kLineHeight + 6;
-        const HWND list = Control("LISTBOX", kNativeLanguageList, "",
+        const HWND list = Control(L"LISTBOX", kNativeLanguageList, L"",
                                   WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE, left,
                                   top, std::min(width, 260), 4 * 20 + 6);
-        SendMessageA(list, LB_SETITEMHEIGHT, 0, 20);
-        for (const Language& language : kLanguages) SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(language.name));
-        SendMessageA(list, LB_SETCURSEL, language_, 0);
-        Buttons({{kNativeNext, "Next >"}});
+        SendMessageW(list, LB_SETITEMHEIGHT, 0, 20);
+        for (const Language& language : kLanguages)
+          SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(language.name));
+        SendMessageW(list, LB_SETCURSEL, language_, 0);
+        Buttons({{kNativeNext, Say("next")}});
         SetFocus(list);
         break;
       }
       case Page::Folder: {
-        Text(0, Format("%s will be installed into this folder:", AppName()), left, top, width, kLineHeight);
-        top += kLineHeight + 6;
-        const int browseWidth = 100;
-        const HWND edit = Control("EDIT", kNativeFolderEdit, folder_.c_str(), WS_TABSTOP | ES_AUTOHSCROLL,
-                                  WS_EX_CLIENTEDGE, left, top, width - browseWidth - kButtonGap, 26);
-        Control("BUTTON", kNativeBrowse, "Browse...", WS_TABSTOP | BS_PUSHBUTTON, 0, left + width - browseWidth, top - 1,
-                browseWidth, 28);
+        Text(0, Say("folderHint"), left, top, width, 2 * kLineHeight);
+        top += 2 * kLineHeight + 6;
+        const int browseWidth = 120;
+        const HWND edit = Control(L"EDIT", kNativeFolderEdit, L"", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, left,
+                                  top, width - browseWidth - kButtonGap, 26);
+        SetWindowTextA(edit, folder_.c_str());  // a path in the system code page
+        Control(L"BUTTON", kNativeBrowse, Say("browse"), WS_TABSTOP | BS_PUSHBUTTON, 0, left + width - browseWidth,
+                top - 1, browseWidth, 28);
         top += 26 + 10;
-        Text(kNativeFolderNote, folderNote_.empty() ? "Choose Browse to pick another folder." : folderNote_, left,
-             top, width, 2 * kLineHeight);
-        Buttons({{kNativeInstall, "Install"}});
+        Text(kNativeFolderNote, folderNote_, left, top, width, 2 * kLineHeight);
+        Buttons({{kNativeInstall, Say("install")}});
         SetFocus(edit);
         break;
       }
@@ -378,36 +428,31 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
         top += 14 + 8;
         Text(kNativeFigures, figures_, left, top, width, kLineHeight);
         top += kLineHeight + 18;
-        Text(0, "All files", left, top, width, kLineHeight);
+        Text(0, Say("overall"), left, top, width, kLineHeight);
         top += kLineHeight + 4;
         Bar(kNativeRunBar, runPermille_, left, top, width, 22);
         break;
       }
-      case Page::Error:
-        Text(kNativeErrorText,
-             Format("The list of files could not be fetched from the update server (%s).\r\n\r\n"
-                    "Please check your internet connection, then choose Retry.",
-                    errorReason_),
-             left, top, width, 4 * kLineHeight);
-        Buttons({{kNativeQuit, "Quit"}, {kNativeRetry, "Retry"}});
+      case Page::Error: {
+        // The movie's words for the three failures of the file list.
+        const bool known = errorReason_ == "InternalServerError" || errorReason_ == "NoData";
+        Text(kNativeErrorText, Say(known ? errorReason_ : "ReceiveData"), left, top, width, 4 * kLineHeight);
+        Buttons({{kNativeQuit, Say("quit")}, {kNativeRetry, Say("retry")}});
         break;
+      }
       case Page::Licence: {
-        char licence[2048];
-        std::snprintf(licence, sizeof licence, kLicence, AppName().c_str());
         const int textHeight = height_ - top - kMargin - kButtonHeight - kMargin;
-        Control("EDIT", kNativeLicenceText, licence, ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_TABSTOP,
+        Control(L"EDIT", kNativeLicenceText, Say("licence"), ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_TABSTOP,
                 WS_EX_CLIENTEDGE, left, top, width, textHeight);
-        Buttons({{kNativeDecline, "Decline"}, {kNativeAccept, "Accept"}});
+        Buttons({{kNativeDecline, Say("decline")}, {kNativeAccept, Say("accept")}});
         SetFocus(GetDlgItem(window_, kNativeAccept));
         break;
       }
       case Page::Offer:
         Text(kNativeOffer,
-             Format("%s is installed on this computer", offeredApp_) +
-                 (installedFolder_.empty() ? std::string(".") : " in\r\n" + installedFolder_) +
-                 "\r\n\r\nPlay it now, or install it again.",
+             Say("installed") + (installedFolder_.empty() ? std::wstring() : L"\r\n\r\n" + FromSystem(installedFolder_)),
              left, top, width, 4 * kLineHeight);
-        Buttons({{kNativeReinstall, "Reinstall"}, {kNativePlay, "Play"}});
+        Buttons({{kNativeReinstall, Say("reinstall")}, {kNativePlay, Say("play")}});
         SetFocus(GetDlgItem(window_, kNativePlay));
         break;
       case Page::None:
@@ -423,33 +468,34 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
 
   int BandHeight() const { return kind_ == MovieKind::Reinstall ? 64 : 84; }
 
-  HWND Control(const char* className, int id, const char* text, DWORD style, DWORD exStyle, int x, int y, int w, int h) {
-    const HWND control = CreateWindowExA(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, window_,
-                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr),
-                                         nullptr);
+  HWND Control(const wchar_t* className, int id, const std::wstring& text, DWORD style, DWORD exStyle, int x, int y,
+               int w, int h) {
+    const HWND control = CreateWindowExW(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h,
+                                         window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                         GetModuleHandleA(nullptr), nullptr);
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(bodyFont_), FALSE);
     return control;
   }
 
-  void Text(int id, const std::string& text, int x, int y, int w, int h) {
-    Control("STATIC", id, text.c_str(), SS_LEFT | SS_NOPREFIX, 0, x, y, w, h);
+  void Text(int id, const std::wstring& text, int x, int y, int w, int h) {
+    Control(L"STATIC", id, text, SS_LEFT | SS_NOPREFIX, 0, x, y, w, h);
   }
 
   void Bar(int id, int permille, int x, int y, int w, int h) {
-    const HWND bar = Control(PROGRESS_CLASSA, id, "", 0, 0, x, y, w, h);
+    const HWND bar = Control(PROGRESS_CLASSW, id, L"", 0, 0, x, y, w, h);
     SendMessageA(bar, PBM_SETRANGE32, 0, 1000);
     SendMessageA(bar, PBM_SETPOS, permille, 0);
   }
 
   // The page's buttons, right-aligned in the bottom row; the last is the
   // default one.
-  void Buttons(std::initializer_list<std::pair<int, const char*>> buttons) {
+  void Buttons(std::initializer_list<std::pair<int, std::wstring>> buttons) {
     int x = width_ - kMargin - static_cast<int>(buttons.size()) * (kButtonWidth + kButtonGap) + kButtonGap;
     const int y = height_ - kMargin - kButtonHeight + 6;
     size_t index = 0;
     for (const auto& [id, label] : buttons) {
       const bool last = ++index == buttons.size();
-      Control("BUTTON", id, label, WS_TABSTOP | (last ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), 0, x, y, kButtonWidth,
+      Control(L"BUTTON", id, label, WS_TABSTOP | (last ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), 0, x, y, kButtonWidth,
               kButtonHeight);
       x += kButtonWidth + kButtonGap;
     }
@@ -483,12 +529,12 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
       SetTextColor(dc, dark ? RGB(255, 255, 255) : RGB(20, 20, 20));
       const HGDIOBJ old = SelectObject(dc, titleFont_);
       RECT title{kMargin, 12, width_ - kMargin, 12 + 30};
-      const std::string name = (kind_ == MovieKind::Reinstall ? offeredApp_ : AppName()) + " Setup";
-      DrawTextA(dc, name.c_str(), -1, &title, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+      const std::wstring name = FromSystem(kind_ == MovieKind::Reinstall ? offeredApp_ : AppName()) + L" " + Say("setup");
+      DrawTextW(dc, name.c_str(), -1, &title, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
       SelectObject(dc, headingFont_);
       SetTextColor(dc, dark ? RGB(230, 226, 210) : RGB(60, 60, 60));
       RECT heading{kMargin, 12 + 32, width_ - kMargin, BandHeight() - 6};
-      DrawTextA(dc, Heading().c_str(), -1, &heading, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+      DrawTextW(dc, Heading().c_str(), -1, &heading, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
       SelectObject(dc, old);
       // The rule above the buttons, on the pages that have some.
       if (HasButtons()) {
@@ -514,7 +560,7 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
       case kNativeInstall:
         return Install();
       case kNativeRetry:
-        status_ = "Connecting to the update server...";
+        status_ = Say("connecting");
         ShowPage(Page::Progress);
         return Raise("Retry", {});
       case kNativeQuit:
@@ -537,7 +583,8 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
   void ChooseLanguage() {
     const LRESULT chosen = SendDlgItemMessageA(window_, kNativeLanguageList, LB_GETCURSEL, 0, 0);
     language_ = chosen >= 0 && chosen < static_cast<LRESULT>(std::size(kLanguages)) ? static_cast<int>(chosen) : 0;
-    Raise("SetLang", kLanguages[language_].code);
+    languageCode_ = kLanguages[language_].code;
+    Raise("SetLang", languageCode_);
     ShowPage(Page::Folder);
   }
 
@@ -547,21 +594,20 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
     const std::string folder = Trim(typed);
     if (!IsFullPath(folder)) {
       folder_ = folder;
-      folderNote_ = "Please give a full path, such as C:\\Games\\" + AppName() + ".";
+      folderNote_ = folder.empty() ? Say("folderEmpty")
+                                   : Say("fullPath", {{L"{example}", L"C:\\Games\\" + FromSystem(AppName())}});
       return BuildPage();
     }
     folder_ = folder;
-    status_ = Format("Installing into %s", folder);
+    status_ = Say("connecting");
     ShowPage(Page::Progress);
     Raise("Install", folder);
   }
 
   // Reinstalling removes the installation first: only on a clear yes.
   void Reinstall() {
-    const std::string question = "Reinstalling first removes " +
-                                 (installedFolder_.empty() ? std::string("the installed game") : installedFolder_) +
-                                 " and everything in it. Go on?";
-    if (MessageBoxA(GetAncestor(window_, GA_ROOT), question.c_str(), (offeredApp_ + " Setup").c_str(),
+    const std::wstring caption = FromSystem(offeredApp_) + L" " + Say("setup");
+    if (MessageBoxW(GetAncestor(window_, GA_ROOT), Say("confirm").c_str(), caption.c_str(),
                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
       return;
     }
@@ -583,12 +629,15 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
   Page page_ = Page::None;
   std::map<std::string, std::string> variables_;
   int language_ = 0;
+  std::string languageCode_ = "en";
   std::string folder_;
-  std::string folderNote_;
+  std::wstring folderNote_;
   bool installedAlready_ = false;
-  std::string status_;
+  bool updating_ = false;
+  std::wstring status_;
   std::string fileName_;
-  std::string figures_;
+  bool unpacked_ = false;
+  std::wstring figures_;
   int filePermille_ = 0;
   int runPermille_ = 0;
   std::string errorReason_;

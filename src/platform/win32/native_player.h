@@ -8,6 +8,11 @@
 // the licence with accept and decline, and reinstall or play. Any other
 // movie address gives an empty movie that raises nothing.
 //
+// Its words are those of the reference movies, in English, German, French
+// or Spanish: the language the user picks on the first page, and for the
+// reinstall movie the one its address asks for ("m_Lang"). Texts are shown
+// in Unicode; names, folders and file names come in the system code page.
+//
 // Its pages are a band in the brand colour (the hosting dialog's
 // background, asked with WM_CTLCOLORDLG) with the application's name, a
 // light body and a row of buttons. The controls carry fixed ids (below),

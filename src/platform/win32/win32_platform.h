@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "platform/http_browser.h"
 #include "platform/platform.h"
 #include "platform/win32/device_identity_win32.h"
 #include "platform/win32/main_loop_win32.h"
@@ -12,6 +11,7 @@
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/shell_win32.h"
 #include "platform/win32/shortcuts_win32.h"
+#include "platform/win32/web_browser_win32.h"
 #include "platform/win32/win32_dialogs.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_system.h"
@@ -32,7 +32,7 @@ struct Win32Platform {
   Win32DeviceIdentitySources identity;
   Win32Shortcuts shortcuts;
   Win32WindowFactory windows;
-  HttpBrowser browser{http};
+  Win32WebBrowser browser{http};
   // The movie player; set by the program.
   std::unique_ptr<MovieHost> movies;
 

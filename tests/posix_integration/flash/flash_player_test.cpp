@@ -8,6 +8,7 @@
 #include "app/installer_app.h"
 #include "build_config.h"
 #include "fakes/fake_http.h"
+#include "fakes/fake_movie.h"
 #include "fakes/fake_os.h"
 #include "fakes/fake_platform.h"
 #include "platform/posix/curl_http_client.h"
@@ -22,36 +23,7 @@ namespace fs = std::filesystem;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 
-// Players that answer a version per control created; an empty queue (or a
-// negative entry) means no control can be created.
-class FakeMovieHost : public platform::MovieHost {
- public:
-  std::deque<int32_t> versions;
-  std::vector<std::pair<int, bool>> created;  // control id, visible
-  std::unique_ptr<platform::MovieControl> CreateControl(platform::DialogWindow&, int controlId, bool visible,
-                                                        platform::MovieCommandSink) override {
-    created.emplace_back(controlId, visible);
-    if (versions.empty()) return nullptr;
-    const int32_t version = versions.front();
-    versions.pop_front();
-    if (version < 0) return nullptr;
-    return std::make_unique<Control>(version);
-  }
-
- private:
-  struct Control : platform::MovieControl {
-    explicit Control(int32_t v) : version(v) {}
-    void SetMovie(const std::string&) override {}
-    void SetQuality(int32_t) override {}
-    void SetScaleMode(int32_t) override {}
-    void Play() override {}
-    int32_t FlashVersion() override { return version; }
-    void SetVariable(const std::string&, const std::string&) override {}
-    void TCallLabel(const std::string&, const std::string&) override {}
-    void SetSize(int, int) override {}
-    int32_t version;
-  };
-};
+using fakes::FakeMovieHost;
 
 // Notice windows, with every call in one log.
 class RecordingWindows : public platform::WindowFactory {
