@@ -33,6 +33,11 @@ bool RunWithHtmlPlayer(const std::string& movie, const std::function<void(update
   const auto dispatch = [](const platform::ThreadMessage& message) { platform::RunIfTask(message); };
   if (!loop.RunUntil([&] { return ready; }, dispatch)) return false;
   control->SetVariable("m_aName", "Quorix");
+  // The movie where a user's click on Install leaves it: on its progress
+  // page (its loading page animates without end).
+  control->SetVariable("funcName", "Performing");
+  control->SetVariable("funcParm", "Install");
+  control->TCallLabel("_root", "Data");
 
   update::MovieCallChannel channel(loop);
   std::atomic<bool> finished{false};

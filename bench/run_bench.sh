@@ -17,7 +17,8 @@
 #
 # usage: bench/run_bench.sh [BUILD_DIR]   (default: build-bench)
 # Environment: BENCH_SETS ("small large"), BENCH_ROUNDS_SMALL (5), BENCH_ROUNDS_LARGE (5),
-# BENCH_ROUNDS_WAN (3), BENCH_LOOPBACK=0 / BENCH_WAN=0 (leave those cases out), BENCH_TMPDIR
+# BENCH_ROUNDS_WAN (3), BENCH_WAN_SETS ("large1 small"; the link ratio of the profile
+# without a rate limit needs large1), BENCH_LOOPBACK=0 / BENCH_WAN=0 (leave those cases out), BENCH_TMPDIR
 # (/var/tmp: the work folder needs about 5 GB on a disk-backed file system).
 #
 # With the HTML player built (WebKitGTK) the benchmark runs on a display of

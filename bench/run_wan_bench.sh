@@ -237,13 +237,16 @@ for profile in "50ms-rtt 25 0 0" "50ms-rtt-100mbit 25 100000000 625000"; do
       if [ "$set" = large1 ]; then
         best_rate=$(awk -v n="$bytes" -v t="$(minimum "$m1" "$m2" "$b1" "$b8" "$bh2")" 'BEGIN { printf "%.0f", n * 8 / t }')
       fi
-      ideal=$(awk -v n="$bytes" -v r="$best_rate" -v t="$RTT_SECONDS" 'BEGIN { printf "%.6f", n * 8 / r + t }')
+      # Without the large file in this run the link's rate is unknown.
+      ideal=""
+      [ "$best_rate" = 0 ] || ideal=$(awk -v n="$bytes" -v r="$best_rate" -v t="$RTT_SECONDS" 'BEGIN { printf "%.6f", n * 8 / r + t }')
     fi
+    link_ratio() { if [ -n "$ideal" ]; then ratio "$1" "$ideal"; else echo n/a; fi; }
     peak_mb=$(awk -v k="$(maximum "${rss[@]}")" 'BEGIN { printf "%.0f", k / 1024 }')
     echo "case wan-$pname $set ($ROUNDS rounds, medians): installer http1 $(fmt "$m1") s, http2 $(fmt "$m2") s;" \
-      "curl one connection $(fmt "$b1") s, --parallel-max 8 $(fmt "$b8") s, http2 $(fmt "$bh2") s; ideal $(fmt "$ideal") s"
-    RESULTS+=("bench wan-$pname $set http1 download_ratio=$(ratio "$m1" "$best") link_ratio=$(ratio "$m1" "$ideal") peak_rss_mb=$peak_mb")
-    RESULTS+=("bench wan-$pname $set http2 download_ratio=$(ratio "$m2" "$best") link_ratio=$(ratio "$m2" "$ideal") peak_rss_mb=$peak_mb")
+      "curl one connection $(fmt "$b1") s, --parallel-max 8 $(fmt "$b8") s, http2 $(fmt "$bh2") s; ideal $(if [ -n "$ideal" ]; then echo "$(fmt "$ideal") s"; else echo n/a; fi)"
+    RESULTS+=("bench wan-$pname $set http1 download_ratio=$(ratio "$m1" "$best") link_ratio=$(link_ratio "$m1") peak_rss_mb=$peak_mb")
+    RESULTS+=("bench wan-$pname $set http2 download_ratio=$(ratio "$m2" "$best") link_ratio=$(link_ratio "$m2") peak_rss_mb=$peak_mb")
   done
   teardown_link
   cat "$W/link.err" || true
