@@ -350,8 +350,8 @@ class PostStream : public HttpStream {
 // than the server has sent.
 class DownloadStream : public HttpStream {
  public:
-  DownloadStream(std::unique_lock<std::mutex> turn, std::unique_ptr<Request> request, uint64_t firstByte)
-      : turn_(std::move(turn)), request_(std::move(request)), firstByte_(firstByte) {}
+  DownloadStream(std::unique_ptr<Request> request, uint64_t firstByte)
+      : request_(std::move(request)), firstByte_(firstByte) {}
 
   uint64_t FirstByte() const override { return firstByte_; }
 
@@ -392,7 +392,6 @@ class DownloadStream : public HttpStream {
     return false;
   }
 
-  std::unique_lock<std::mutex> turn_;  // given back once the handles below are closed
   std::unique_ptr<Request> request_;
   const uint64_t firstByte_;
   bool failed_ = false;
@@ -449,13 +448,6 @@ class DownloadSession : public HttpDownloadSession {
       return fail("not an http or https address: " + url);
     }
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-    // With the extra CA, secure transfers of several threads at once are
-    // mixed up by the system's shared pool of secure connections (seen
-    // under Wine: trusted servers refused, one request reading another's
-    // bytes, a later post reading a file's body), so they take turns, each
-    // from its request to the end of its body; plain ones run side by side.
-    std::unique_lock<std::mutex> turn(secureTurn_, std::defer_lock);
-    if (secure && !caFile_.empty()) turn.lock();
     auto request = std::make_unique<Request>();
     const std::string object = path[0] != '\0' ? path.data() : "/";
     std::string headers = kDownloadHeaders;
@@ -474,14 +466,23 @@ class DownloadSession : public HttpDownloadSession {
     // WinINet opens a handle for any status; an error page is not a file.
     if (status < 200 || status > 299) return fail("HTTP status " + std::to_string(status), IsBusyStatus(status));
     const uint64_t firstByte = status == 206 ? ContentRangeStart(request->request.get()) : 0;
-    return std::make_unique<DownloadStream>(std::move(turn), std::move(request), firstByte);
+    return std::make_unique<DownloadStream>(std::move(request), firstByte);
+  }
+
+  // With the extra CA, secure requests of several threads at once are mixed
+  // up by the system's process-wide pool of secure connections (seen under
+  // Wine: trusted servers refused, one request reading another's bytes, a
+  // later post reading a file's body), so such a session's transfers go one
+  // after the other, in the order they were begun; without it they run in
+  // parallel.
+  std::unique_ptr<DownloadBatch> NewBatch(int parallel) override {
+    return HttpDownloadSession::NewBatch(caFile_.empty() ? parallel : 1);
   }
 
  private:
   const HttpTimeouts timeouts_;
   const std::string caFile_;
   InternetHandle internet_;
-  std::mutex secureTurn_;
 };
 
 }  // namespace
