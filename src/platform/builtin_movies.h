@@ -4,6 +4,7 @@
 // movies ask for, and the "~"-joined fields of their texts.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,20 @@ std::vector<std::string> SplitTildeFields(const std::string& text);
 // size in bytes: those are formatted the same way ("49152" as "048k",
 // "512" as "512b", "2.5M"). Any other text is shown as it is; empty is "0".
 std::string MovieSizeText(const std::string& text);
+
+// The variables a movie has been given; one never given reads empty.
+class MovieVariables {
+ public:
+  void Set(const std::string& name, const std::string& value) { values_[name] = value; }
+  std::string Get(const std::string& name) const {
+    const auto found = values_.find(name);
+    return found == values_.end() ? std::string() : found->second;
+  }
+  void Clear() { values_.clear(); }
+
+ private:
+  std::map<std::string, std::string> values_;
+};
 
 // The size texts the two movies ask their windows for.
 inline constexpr const char* kInstallerMovieSize = "640~480";

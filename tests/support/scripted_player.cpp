@@ -4,9 +4,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <utility>
+
+#include "platform/builtin_movies.h"
 
 namespace platform {
 
@@ -70,13 +71,14 @@ class ScriptedControl : public MovieControl {
 
   void SetMovie(const std::string& address) override {
     host_.AppendRecord("movie " + address);
-    host_.Fire(ScriptedMovieHost::Trigger::Load, address, Variable("funcName"), Variable("funcParm"), sink_);
+    host_.Fire(ScriptedMovieHost::Trigger::Load, address, variables_.Get("funcName"), variables_.Get("funcParm"),
+               sink_);
   }
   void SetQuality(int32_t quality) override { host_.AppendRecord("quality " + std::to_string(quality)); }
   void SetScaleMode(int32_t mode) override { host_.AppendRecord("scale " + std::to_string(mode)); }
   void Play() override {
     host_.AppendRecord("play");
-    host_.Fire(ScriptedMovieHost::Trigger::Play, {}, Variable("funcName"), Variable("funcParm"), sink_);
+    host_.Fire(ScriptedMovieHost::Trigger::Play, {}, variables_.Get("funcName"), variables_.Get("funcParm"), sink_);
   }
   int32_t FlashVersion() override {
     host_.AppendRecord("version");
@@ -84,30 +86,25 @@ class ScriptedControl : public MovieControl {
   }
   void SetVariable(const std::string& name, const std::string& value) override {
     host_.AppendRecord("set " + name + "=" + value);
-    variables_[name] = value;
+    variables_.Set(name, value);
   }
   void TCallLabel(const std::string& target, const std::string& label) override {
     host_.AppendRecord("label " + target + " " + label);
     if (target != "_root" || label != "Data") return;
-    const std::string name = Variable("funcName");
-    host_.Fire(ScriptedMovieHost::Trigger::Function, name, name, Variable("funcParm"), sink_);
+    const std::string name = variables_.Get("funcName");
+    host_.Fire(ScriptedMovieHost::Trigger::Function, name, name, variables_.Get("funcParm"), sink_);
   }
   void SetSize(int width, int height) override {
     host_.AppendRecord("size " + std::to_string(width) + "x" + std::to_string(height));
   }
 
  private:
-  std::string Variable(const std::string& name) const {
-    const auto found = variables_.find(name);
-    return found == variables_.end() ? std::string() : found->second;
-  }
-
   ScriptedMovieHost& host_;
   // Shared with the tasks in flight: a command posted for a control that is
   // gone by the time the main loop runs it is dropped, as a destroyed
   // player raises nothing.
   std::shared_ptr<MovieCommandSink> sink_;
-  std::map<std::string, std::string> variables_;
+  platform::MovieVariables variables_;
 };
 
 }  // namespace

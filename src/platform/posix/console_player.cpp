@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -573,12 +572,12 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
     if (kind_ == MovieKind::Installer) Raise("Ready", {});
   }
 
-  void SetVariable(const std::string& name, const std::string& value) { variables_[name] = value; }
+  void SetVariable(const std::string& name, const std::string& value) { variables_.Set(name, value); }
 
   void CallLabel(const std::string& target, const std::string& label) {
     if (target != "_root" || label != "Data") return;
-    const std::string name = Variable("funcName");
-    const std::string parm = Variable("funcParm");
+    const std::string name = variables_.Get("funcName");
+    const std::string parm = variables_.Get("funcParm");
     if (kind_ == MovieKind::Installer) {
       RunInstallerFunction(name, parm);
     } else if (kind_ == MovieKind::Reinstall && name == "Msg") {
@@ -587,13 +586,8 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
   }
 
  private:
-  std::string Variable(const std::string& name) const {
-    const auto found = variables_.find(name);
-    return found == variables_.end() ? std::string() : found->second;
-  }
-
   std::string AppName() const {
-    const std::string name = Variable("m_aName");
+    const std::string name = variables_.Get("m_aName");
     return name.empty() ? "the game" : name;
   }
 
@@ -869,7 +863,7 @@ class ConsoleMovie : public std::enable_shared_from_this<ConsoleMovie> {
   std::shared_ptr<ConsoleSession> session_;
   MovieCommandSink sink_;
   MovieKind kind_ = MovieKind::None;
-  std::map<std::string, std::string> variables_;
+  MovieVariables variables_;
   std::string proposedFolder_;
   bool waitingForDirectory_ = false;
   std::string fileName_;

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -180,8 +179,7 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
   // --- The movie control's operations ---
 
   void Load(const std::string& address) {
-    kind_ = MovieKind::None;
-    variables_.clear();
+    variables_.Clear();
     kind_ = BuiltInMovieOf(address);
     ShowPage(Page::None);
     if (kind_ == MovieKind::Installer) {
@@ -200,12 +198,12 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
     Raise("Ready", {});
   }
 
-  void SetVariable(const std::string& name, const std::string& value) { variables_[name] = value; }
+  void SetVariable(const std::string& name, const std::string& value) { variables_.Set(name, value); }
 
   void CallLabel(const std::string& target, const std::string& label) {
     if (target != "_root" || label != "Data") return;
-    const std::string name = Variable("funcName");
-    const std::string parm = Variable("funcParm");
+    const std::string name = variables_.Get("funcName");
+    const std::string parm = variables_.Get("funcParm");
     if (kind_ == MovieKind::Reinstall && name == "Msg") return Offer(parm);
     if (kind_ != MovieKind::Installer) return;
     if (name == "InstallDir") return StartPages(parm);
@@ -257,13 +255,8 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
   }
 
  private:
-  std::string Variable(const std::string& name) const {
-    const auto found = variables_.find(name);
-    return found == variables_.end() ? std::string() : found->second;
-  }
-
   std::string AppName() const {
-    const std::string name = Variable("m_aName");
+    const std::string name = variables_.Get("m_aName");
     return name.empty() ? offeredApp_ : name;
   }
 
@@ -627,7 +620,7 @@ class NativeMovie : public std::enable_shared_from_this<NativeMovie> {
   int height_ = 0;
   MovieKind kind_ = MovieKind::None;
   Page page_ = Page::None;
-  std::map<std::string, std::string> variables_;
+  MovieVariables variables_;
   int language_ = 0;
   std::string languageCode_ = "en";
   std::string folder_;
