@@ -3,12 +3,8 @@
 // reference movies, driven by clicks through the pages' scripts, with a
 // screenshot of every page kept in the build tree and checked; the
 // reinstall/play movie's two choices; movies that fail.
-#include <fcntl.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -17,17 +13,19 @@
 #include <sstream>
 #include <thread>
 
+#include "support/child_program.h"
 #include "support/refserver.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::ChildEnd;
+using testing_support::ChildProgram;
 using testing_support::ReadFile;
 using testing_support::RefServer;
 using testing_support::RefServerOptions;
+using testing_support::RunChild;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
@@ -61,48 +59,30 @@ class Desktop {
     const std::string n = std::to_string(++runs_);
     WriteFile(root_ / ("drive" + n), script);
     const std::string program = download_ + "/websetup_html_e2e";
-    std::vector<std::string> args = {program, root_ / ("drive" + n), shots_, std::to_string(server_.httpsPort()),
-                                     std::to_string(boundMs)};
+    ChildProgram child;
+    child.args = {program, root_ / ("drive" + n), shots_, std::to_string(server_.httpsPort()), std::to_string(boundMs)};
     const char* display = std::getenv("DISPLAY");
-    std::vector<std::string> env = {"HOME=" + home_, "XDG_DATA_HOME=" + home_ + "/.local/share",
-                                    "XDG_CONFIG_HOME=" + home_ + "/.config", "XDG_STATE_HOME=" + home_ + "/.state",
-                                    "XDG_DESKTOP_DIR=" + home_ + "/Desktop", "PATH=/usr/bin:/bin",
-                                    "DISPLAY=" + std::string(display ? display : ""), "no_proxy=localhost,127.0.0.1",
-                                    "WEBSETUP_SAMPLE_LOG=" + (root_ / "sample.log")};
-    if (const char* asan = std::getenv("ASAN_OPTIONS")) env.push_back(std::string("ASAN_OPTIONS=") + asan);
-    if (const char* xauthority = std::getenv("XAUTHORITY")) env.push_back(std::string("XAUTHORITY=") + xauthority);
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    child.env = {"HOME=" + home_,
+                 "XDG_DATA_HOME=" + home_ + "/.local/share",
+                 "XDG_CONFIG_HOME=" + home_ + "/.config",
+                 "XDG_STATE_HOME=" + home_ + "/.state",
+                 "XDG_DESKTOP_DIR=" + home_ + "/Desktop",
+                 "PATH=/usr/bin:/bin",
+                 "DISPLAY=" + std::string(display ? display : ""),
+                 "no_proxy=localhost,127.0.0.1",
+                 "WEBSETUP_SAMPLE_LOG=" + (root_ / "sample.log")};
+    if (const char* asan = std::getenv("ASAN_OPTIONS")) child.env.push_back(std::string("ASAN_OPTIONS=") + asan);
+    if (const char* xauthority = std::getenv("XAUTHORITY"))
+      child.env.push_back(std::string("XAUTHORITY=") + xauthority);
     const std::string errPath = root_ / ("err" + n);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (root_ / ("out" + n)).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, download_.c_str());
-    pid_t pid = -1;
+    child.folder = download_;
+    child.outPath = root_ / ("out" + n);
+    child.errPath = errPath;
+    child.timeoutSeconds = timeoutSeconds;
     Session run;
-    const bool spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    if (!spawned) {
-      ADD_FAILURE() << "cannot start " << program;
-      return run;
-    }
-    const auto start = std::chrono::steady_clock::now();
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) != pid) {
-      if (std::chrono::steady_clock::now() - start > std::chrono::seconds(timeoutSeconds)) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        ADD_FAILURE() << "the installer did not end within " << timeoutSeconds << " s";
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const ChildEnd end = RunChild(child);
+    if (!end.started) return run;
+    run.exitCode = end.exitCode;
     run.err = ReadFile(errPath);
     std::string newest;
     if (fs::exists(home_ + "/.state/websetup")) {
@@ -202,7 +182,8 @@ click #accept
   ASSERT_EQ(install.exitCode, 0) << install.err << install.log;
   EXPECT_TRUE(fs::exists(desktop.InstallDir() + "/qrx/DlgMsg.qrx"));
   EXPECT_TRUE(fs::exists(desktop.InstallDir() + "/Quorix.exe"));
-  for (const char* page : {"preloader", "language", "folder", "progress", "licence"}) desktop.ExpectPage(page, 640, 480);
+  for (const char* page : {"preloader", "language", "folder", "progress", "licence"})
+    desktop.ExpectPage(page, 640, 480);
 
   const Session play = desktop.Drive("wait offer\nshot offer\nclick #play\n");
   ASSERT_EQ(play.exitCode, 0) << play.err << play.log;

@@ -1,6 +1,5 @@
 // The real installer program against the reference server: a fresh
 // installation, the second run, and the ways a session can fail.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -16,6 +15,7 @@
 #include "app/settings_record.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/processes_posix.h"
+#include "support/child_program.h"
 #include "support/refserver.h"
 #include "support/temp_dir.h"
 
@@ -24,9 +24,12 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::ChildEnd;
+using testing_support::ChildProgram;
 using testing_support::ReadFile;
 using testing_support::RefServer;
 using testing_support::RefServerOptions;
+using testing_support::RunChild;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
@@ -72,50 +75,26 @@ class InstallerMachine {
     WriteFile(scriptPath, script);
     const std::string program = download_ + "/websetup_e2e";
     const std::string port = std::to_string(server_.httpsPort());
-    std::vector<std::string> args = {program, scriptPath, recordPath, port};
-    std::vector<std::string> env = {"HOME=" + home_,
-                                    "XDG_DATA_HOME=" + home_ + "/.local/share",
-                                    "XDG_CONFIG_HOME=" + home_ + "/.config",
-                                    "XDG_DESKTOP_DIR=" + home_ + "/Desktop",
-                                    "PATH=/usr/bin:/bin",
-                                    "no_proxy=localhost,127.0.0.1",
-                                    "WEBSETUP_SAMPLE_LOG=" + (root_ / "sample.log")};
-    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, download_.c_str());
-    pid_t pid = -1;
-    const auto start = std::chrono::steady_clock::now();
+    ChildProgram child;
+    child.args = {program, scriptPath, recordPath, port};
+    child.env = {"HOME=" + home_,
+                 "XDG_DATA_HOME=" + home_ + "/.local/share",
+                 "XDG_CONFIG_HOME=" + home_ + "/.config",
+                 "XDG_DESKTOP_DIR=" + home_ + "/Desktop",
+                 "PATH=/usr/bin:/bin",
+                 "no_proxy=localhost,127.0.0.1",
+                 "WEBSETUP_SAMPLE_LOG=" + (root_ / "sample.log")};
+    child.env.insert(child.env.end(), extraEnv.begin(), extraEnv.end());
+    child.folder = download_;
+    child.outPath = outPath;
+    child.errPath = errPath;
+    child.timeoutSeconds = timeoutSeconds;
     runningPid_ = 0;
     RunResult result;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
-      ADD_FAILURE() << "cannot start " << program;
-      return result;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    runningPid_ = pid;
-    int status = 0;
-    for (;;) {
-      if (waitpid(pid, &status, WNOHANG) == pid) break;
-      if (std::chrono::steady_clock::now() - start > std::chrono::seconds(timeoutSeconds)) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        ADD_FAILURE() << "the installer did not end within " << timeoutSeconds << " s";
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const ChildEnd end = RunChild(child, [this](pid_t pid) { runningPid_ = pid; });
+    if (!end.started) return result;
+    result.seconds = end.seconds;
+    result.exitCode = end.exitCode;
     result.out = ReadFile(outPath);
     result.err = ReadFile(errPath);
     std::string line;
