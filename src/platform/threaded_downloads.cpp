@@ -10,6 +10,11 @@ namespace {
 
 // Body bytes waiting for the owner before the reading threads pause.
 constexpr size_t kQueuedBytesBound = 4 * 1024 * 1024;
+// Bytes a thread reads at a time.
+constexpr size_t kChunkBytes = 30720;
+// How long the end of a batch that leaves blocked threads waits for the
+// others.
+constexpr auto kEndWait = std::chrono::milliseconds(500);
 
 }  // namespace
 
@@ -21,70 +26,101 @@ std::unique_ptr<HttpStream> HttpDownloadSession::OpenRange(const std::string& ur
 }
 
 std::unique_ptr<DownloadBatch> HttpDownloadSession::NewBatch(int parallel) {
-  return std::make_unique<ThreadedDownloads>(*this, parallel, 30720);
+  return std::make_unique<ThreadedDownloads>(
+      [this](const std::string& url, uint64_t fromByte, OpenFailure* failure) {
+        return OpenRange(url, fromByte, failure);
+      },
+      parallel, kChunkBytes, ThreadedDownloads::AtEnd::WaitForEveryThread);
 }
 
-ThreadedDownloads::ThreadedDownloads(HttpDownloadSession& session, int threads, size_t chunk)
-    : session_(session), threadCount_(threads > 0 ? static_cast<size_t>(threads) : 1), chunk_(chunk) {}
+ThreadedDownloads::ThreadedDownloads(Opener open, int threads, size_t chunk, AtEnd atEnd)
+    : shared_(std::make_shared<Shared>()),
+      threadCount_(threads > 0 ? static_cast<size_t>(threads) : 1),
+      atEnd_(atEnd) {
+  shared_->open = std::move(open);
+  shared_->chunk = chunk;
+}
 
 ThreadedDownloads::~ThreadedDownloads() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
+  std::unique_lock<std::mutex> lock(shared_->mutex);
+  shared_->stopping = true;
+  shared_->jobsChanged.notify_all();
+  shared_->eventsChanged.notify_all();
+  const auto allEnded = [this] {
+    return std::all_of(shared_->threadEnded.begin(), shared_->threadEnded.end(), [](bool ended) { return ended; });
+  };
+  if (atEnd_ == AtEnd::LeaveBlockedThreads) {
+    // A thread between two reads ends at once; one blocked on a stalled
+    // server stays behind.
+    shared_->eventsChanged.wait_for(lock, kEndWait, allEnded);
+  } else {
+    shared_->eventsChanged.wait(lock, allEnded);
   }
-  jobsChanged_.notify_all();
-  eventsChanged_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
+  const std::vector<bool> ended = shared_->threadEnded;
+  lock.unlock();
+  for (size_t i = 0; i < threads_.size(); ++i) {
+    if (ended[i]) {
+      threads_[i].join();
+    } else {
+      threads_[i].detach();
+    }
+  }
 }
 
 uint64_t ThreadedDownloads::Begin(const DownloadRequest& request) {
   const uint64_t id = nextId_++;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    jobs_.push_back({id, request});
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->jobs.push_back({id, request});
     // A thread per transfer under way, up to the bound; they stay for the
     // batch's life.
-    if (threads_.size() < threadCount_) threads_.emplace_back([this] { Work(); });
+    if (threads_.size() < threadCount_) {
+      shared_->threadEnded.push_back(false);
+      threads_.emplace_back(&ThreadedDownloads::Work, shared_, threads_.size());
+    }
   }
-  jobsChanged_.notify_one();
+  shared_->jobsChanged.notify_one();
   return id;
 }
 
 void ThreadedDownloads::Abort(uint64_t id) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    aborted_.insert(id);
-    std::erase_if(jobs_, [id](const Job& job) { return job.id == id; });
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->aborted.insert(id);
+    std::erase_if(shared_->jobs, [id](const Job& job) { return job.id == id; });
   }
-  eventsChanged_.notify_all();
+  shared_->eventsChanged.notify_all();
 }
 
-bool ThreadedDownloads::Gone(uint64_t id) const { return stopping_ || aborted_.count(id) != 0; }
+bool ThreadedDownloads::Shared::Gone(uint64_t id) const { return stopping || aborted.count(id) != 0; }
 
-void ThreadedDownloads::Work() {
+void ThreadedDownloads::Work(const std::shared_ptr<Shared>& shared, size_t index) {
   for (;;) {
     Job job;
     {
-      std::unique_lock<std::mutex> lock(mutex_);
-      jobsChanged_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-      if (stopping_) return;
-      job = std::move(jobs_.front());
-      jobs_.pop_front();
+      std::unique_lock<std::mutex> lock(shared->mutex);
+      shared->jobsChanged.wait(lock, [&] { return shared->stopping || !shared->jobs.empty(); });
+      if (shared->stopping) break;
+      job = std::move(shared->jobs.front());
+      shared->jobs.pop_front();
     }
-    Transfer(job);
+    Transfer(*shared, job);
   }
+  std::lock_guard<std::mutex> lock(shared->mutex);
+  shared->threadEnded[index] = true;
+  shared->eventsChanged.notify_all();
 }
 
-void ThreadedDownloads::Transfer(const Job& job) {
+void ThreadedDownloads::Transfer(Shared& shared, const Job& job) {
   OpenFailure why;
-  std::unique_ptr<HttpStream> stream = session_.OpenRange(job.request.url, job.request.fromByte, &why);
+  std::unique_ptr<HttpStream> stream = shared.open(job.request.url, job.request.fromByte, &why);
   Event ended{Event::Kind::Ended, job.id, 0, {}, {}};
   if (!stream) {
     ended.outcome = DownloadOutcome{false, false, why.busy, why.text};
-    Push(std::move(ended));
+    shared.Push(std::move(ended));
     return;
   }
-  if (!Push(Event{Event::Kind::Started, job.id, stream->FirstByte(), {}, {}})) return;
+  if (!shared.Push(Event{Event::Kind::Started, job.id, stream->FirstByte(), {}, {}})) return;
   ended.outcome.started = true;
   const uint64_t firstByte = std::min(stream->FirstByte(), job.request.fileSize);
   const uint64_t bodyBound = job.request.fileSize - firstByte;
@@ -94,7 +130,7 @@ void ThreadedDownloads::Transfer(const Job& job) {
       ended.outcome.failure = "more bytes than the file has";
       break;
     }
-    std::string piece(chunk_, '\0');
+    std::string piece(shared.chunk, '\0');
     size_t received = 0;
     if (!stream->Read(piece.data(), piece.size(), &received)) {
       ended.outcome.failure = stream->FailureText();
@@ -106,40 +142,40 @@ void ThreadedDownloads::Transfer(const Job& job) {
     }
     piece.resize(received);
     total += received;
-    if (!Push(Event{Event::Kind::Data, job.id, 0, std::move(piece), {}})) return;
+    if (!shared.Push(Event{Event::Kind::Data, job.id, 0, std::move(piece), {}})) return;
   }
-  Push(std::move(ended));
+  shared.Push(std::move(ended));
 }
 
-bool ThreadedDownloads::Push(Event event) {
+bool ThreadedDownloads::Shared::Push(Event event) {
   {
-    std::unique_lock<std::mutex> lock(mutex_);
-    eventsChanged_.wait(lock, [&] { return Gone(event.id) || queuedBytes_ < kQueuedBytesBound; });
+    std::unique_lock<std::mutex> lock(mutex);
+    eventsChanged.wait(lock, [&] { return Gone(event.id) || queuedBytes < kQueuedBytesBound; });
     if (Gone(event.id)) return false;
-    queuedBytes_ += event.data.size();
-    events_.push_back(std::move(event));
+    queuedBytes += event.data.size();
+    events.push_back(std::move(event));
   }
-  eventsChanged_.notify_all();
+  eventsChanged.notify_all();
   return true;
 }
 
 void ThreadedDownloads::Pump(DownloadReceiver& receiver, int waitMs) {
   std::deque<Event> ready;
   {
-    std::unique_lock<std::mutex> lock(mutex_);
-    eventsChanged_.wait_for(lock, std::chrono::milliseconds(waitMs > 0 ? waitMs : 0),
-                            [this] { return !events_.empty(); });
-    ready.swap(events_);
-    queuedBytes_ = 0;
+    std::unique_lock<std::mutex> lock(shared_->mutex);
+    shared_->eventsChanged.wait_for(lock, std::chrono::milliseconds(waitMs > 0 ? waitMs : 0),
+                                    [this] { return !shared_->events.empty(); });
+    ready.swap(shared_->events);
+    shared_->queuedBytes = 0;
   }
-  eventsChanged_.notify_all();
+  shared_->eventsChanged.notify_all();
   for (Event& event : ready) Deliver(receiver, event);
 }
 
 void ThreadedDownloads::Deliver(DownloadReceiver& receiver, Event& event) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (aborted_.count(event.id) != 0) return;
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    if (shared_->aborted.count(event.id) != 0) return;
   }
   bool accepted = true;
   switch (event.kind) {

@@ -1,14 +1,15 @@
 // A DownloadBatch for transports that only block: each transfer opens its
-// address (HttpDownloadSession::OpenRange) and reads its body on one of a
-// few threads of the batch, and the events wait in a queue until the
-// owner's Pump hands them out on its own thread. The session's OpenRange
-// and its streams must allow use from several threads at once.
+// address and reads its body on one of a few threads of the batch, and the
+// events wait in a queue until the owner's Pump hands them out on its own
+// thread. The opener and its streams must allow use from several threads
+// at once.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -21,11 +22,21 @@ namespace platform {
 
 class ThreadedDownloads : public DownloadBatch {
  public:
+  // Opens a transfer's address (HttpDownloadSession::OpenRange's contract).
+  using Opener = std::function<std::unique_ptr<HttpStream>(const std::string& url, uint64_t fromByte,
+                                                           OpenFailure* failure)>;
+  // How the batch's end treats a thread blocked on a stalled server.
+  enum class AtEnd {
+    // Waits for it, up to the session's no-data time-out.
+    WaitForEveryThread,
+    // Leaves it to end by that time-out on its own, after the batch: the
+    // opener must then hold everything it and its streams use.
+    LeaveBlockedThreads,
+  };
+
   // `threads` transfers at most at once; each reads `chunk` bytes at a time.
-  // `session` is not owned and must outlive the batch.
-  ThreadedDownloads(HttpDownloadSession& session, int threads, size_t chunk);
-  // Ends the transfers and waits for the threads; a read that blocks on a
-  // stalled server holds this up to the session's no-data time-out.
+  ThreadedDownloads(Opener open, int threads, size_t chunk, AtEnd atEnd);
+  // Ends the transfers; see AtEnd.
   ~ThreadedDownloads() override;
   ThreadedDownloads(const ThreadedDownloads&) = delete;
   ThreadedDownloads& operator=(const ThreadedDownloads&) = delete;
@@ -46,29 +57,36 @@ class ThreadedDownloads : public DownloadBatch {
     std::string data;
     DownloadOutcome outcome;
   };
+  // What the threads use: owned by the batch and by each thread, so that a
+  // thread left behind at the end still has it.
+  struct Shared {
+    Opener open;
+    size_t chunk = 0;
+    std::mutex mutex;
+    std::condition_variable jobsChanged;
+    std::condition_variable eventsChanged;
+    std::deque<Job> jobs;
+    std::deque<Event> events;
+    size_t queuedBytes = 0;
+    std::set<uint64_t> aborted;
+    std::vector<bool> threadEnded;
+    bool stopping = false;
 
-  void Work();
-  void Transfer(const Job& job);
-  // Queues an event, waiting while too many bytes are queued. False when
-  // the transfer was aborted or the batch is ending.
-  bool Push(Event event);
-  bool Gone(uint64_t id) const;  // with mutex_ held
+    bool Gone(uint64_t id) const;  // with mutex held
+    // Queues an event, waiting while too many bytes are queued. False when
+    // the transfer was aborted or the batch is ending.
+    bool Push(Event event);
+  };
+
+  static void Work(const std::shared_ptr<Shared>& shared, size_t index);
+  static void Transfer(Shared& shared, const Job& job);
   void Deliver(DownloadReceiver& receiver, Event& event);
 
-  HttpDownloadSession& session_;
+  const std::shared_ptr<Shared> shared_;
   const size_t threadCount_;
-  const size_t chunk_;
+  const AtEnd atEnd_;
   std::vector<std::thread> threads_;
-  std::atomic<uint64_t> nextId_{1};
-
-  mutable std::mutex mutex_;
-  std::condition_variable jobsChanged_;
-  std::condition_variable eventsChanged_;
-  std::deque<Job> jobs_;
-  std::deque<Event> events_;
-  size_t queuedBytes_ = 0;
-  std::set<uint64_t> aborted_;
-  bool stopping_ = false;
+  uint64_t nextId_ = 1;
 };
 
 }  // namespace platform

@@ -288,6 +288,46 @@ TEST_F(WinInetTest, AStalledServerEndsInAFailedRead) {
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(15)) << "both ended by the 2 s time-out, not the 20 s stall";
 }
 
+// The end of a batch (the user's exit, the run's first failure) does not
+// wait for a transfer blocked on a stalled server; its thread, left
+// behind, ends by the time-out with the batch and the session gone, and
+// the next session works.
+TEST_F(WinInetTest, EndingABatchLeavesAStalledTransferBehind) {
+  struct Starts : platform::DownloadReceiver {
+    std::set<uint64_t> started;
+    bool Started(uint64_t id, uint64_t) override { return started.insert(id).second; }
+    bool Received(uint64_t, const char*, size_t) override { return true; }
+    void Ended(uint64_t, const platform::DownloadOutcome&) override {}
+  };
+  const std::string stalled = ServeFile("stuck.bin", 1000, false);
+  server_.Misbehave("stall", "/files/stuck.bin", 1, "", 20);
+  platform::HttpTimeouts timeouts;
+  timeouts.idleSeconds = 2;
+  auto session = http_.OpenSession(kAgent, timeouts);
+  auto batch = session->NewBatch(2);
+  Starts starts;
+  const uint64_t id = batch->Begin({stalled, 0, 1000});
+  for (const auto deadline = Clock::now() + std::chrono::seconds(10);
+       starts.started.count(id) == 0 && Clock::now() < deadline;) {
+    batch->Pump(starts, 50);
+  }
+  ASSERT_EQ(starts.started.count(id), 1u);
+  const auto start = Clock::now();
+  batch.reset();
+  session.reset();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+
+  std::this_thread::sleep_for(std::chrono::seconds(4));  // past the thread's time-out
+  const std::string address = ServeFile("after.bin", 3000, true);
+  std::string error;
+  auto next = http_.OpenSession(kAgent, {});
+  auto stream = next->OpenUrl(address, &error);
+  ASSERT_NE(stream, nullptr) << error;
+  const Body body = ReadAll(*stream);
+  EXPECT_TRUE(body.ok) << stream->FailureText();
+  EXPECT_EQ(body.text.size(), 3000u);
+}
+
 // Every way a secure server fails to be trusted fails the exchange.
 struct TrustRow {
   const char* name;

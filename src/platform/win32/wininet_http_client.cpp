@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/threaded_downloads.h"
 #include "platform/win32/win32_api.h"
 
 #include <wincrypt.h>
@@ -20,6 +21,8 @@ using Clock = std::chrono::steady_clock;
 // Bytes that have waited this long are handed out even when they do not
 // fill the caller's buffer.
 constexpr auto kGatherWait = std::chrono::milliseconds(200);
+// Bytes a batch's thread reads at a time.
+constexpr size_t kChunkBytes = 30720;
 constexpr const char* kDownloadHeaders = "Accept: */*\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n";
 constexpr DWORD kDownloadFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
                                  INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE;
@@ -411,29 +414,24 @@ uint64_t ContentRangeStart(HINTERNET request) {
   return first;
 }
 
-class DownloadSession : public HttpDownloadSession {
- public:
-  DownloadSession(const std::string& agent, const HttpTimeouts& timeouts, std::string caFile)
-      : timeouts_(timeouts), caFile_(std::move(caFile)) {
-    internet_.Reset(InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (internet_) SetTimeouts(internet_.get(), timeouts);
+// What a download session's requests use: shared by the session and its
+// batch's threads, so that a thread left blocked on a stalled server after
+// the batch (and the session) ended still has it.
+struct SessionState {
+  SessionState(const std::string& agent, const HttpTimeouts& timeoutsOfSession, std::string extraCaFile)
+      : timeouts(timeoutsOfSession), caFile(std::move(extraCaFile)) {
+    internet.Reset(InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (internet) SetTimeouts(internet.get(), timeouts);
   }
 
-  std::unique_ptr<HttpStream> OpenUrl(const std::string& url, std::string* error) override {
-    OpenFailure failure;
-    std::unique_ptr<HttpStream> stream = OpenRange(url, 0, &failure);
-    if (!stream && error != nullptr) *error = failure.text;
-    return stream;
-  }
-
-  // Thread-safe: each request has handles of its own under the session's
-  // internet handle, which WinINet lets several threads use at once.
-  std::unique_ptr<HttpStream> OpenRange(const std::string& url, uint64_t fromByte, OpenFailure* failure) override {
+  // Thread-safe: each request has handles of its own under the internet
+  // handle, which WinINet lets several threads use at once.
+  std::unique_ptr<HttpStream> OpenRange(const std::string& url, uint64_t fromByte, OpenFailure* failure) const {
     auto fail = [failure](const std::string& text, bool busy = false) -> std::unique_ptr<HttpStream> {
       if (failure) *failure = OpenFailure{text, busy};
       return nullptr;
     };
-    if (!internet_) return fail("InternetOpenA failed");
+    if (!internet) return fail("InternetOpenA failed");
     char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {};
     std::vector<char> path(url.size() + 1, '\0');
     URL_COMPONENTSA parts{};
@@ -452,8 +450,8 @@ class DownloadSession : public HttpDownloadSession {
     const std::string object = path[0] != '\0' ? path.data() : "/";
     std::string headers = kDownloadHeaders;
     if (fromByte > 0) headers += "Range: bytes=" + std::to_string(fromByte) + "-\r\n";
-    if (!request->Send(internet_.get(), host, parts.nPort, secure, "GET", object, headers, std::string(),
-                       kDownloadFlags, timeouts_, caFile_)) {
+    if (!request->Send(internet.get(), host, parts.nPort, secure, "GET", object, headers, std::string(),
+                       kDownloadFlags, timeouts, caFile)) {
       // The handshake lock is let go after the failure: its code is the one kept.
       return fail(request->failure, request->failureCode == ERROR_INTERNET_CANNOT_CONNECT);
     }
@@ -469,20 +467,47 @@ class DownloadSession : public HttpDownloadSession {
     return std::make_unique<DownloadStream>(std::move(request), firstByte);
   }
 
+  const HttpTimeouts timeouts;
+  const std::string caFile;
+  InternetHandle internet;
+};
+
+class DownloadSession : public HttpDownloadSession {
+ public:
+  DownloadSession(const std::string& agent, const HttpTimeouts& timeouts, std::string caFile)
+      : state_(std::make_shared<const SessionState>(agent, timeouts, std::move(caFile))) {}
+
+  std::unique_ptr<HttpStream> OpenUrl(const std::string& url, std::string* error) override {
+    OpenFailure failure;
+    std::unique_ptr<HttpStream> stream = state_->OpenRange(url, 0, &failure);
+    if (!stream && error != nullptr) *error = failure.text;
+    return stream;
+  }
+
+  std::unique_ptr<HttpStream> OpenRange(const std::string& url, uint64_t fromByte, OpenFailure* failure) override {
+    return state_->OpenRange(url, fromByte, failure);
+  }
+
   // With the extra CA, secure requests of several threads at once are mixed
   // up by the system's process-wide pool of secure connections (seen under
   // Wine: trusted servers refused, one request reading another's bytes, a
   // later post reading a file's body), so such a session's transfers go one
   // after the other, in the order they were begun; without it they run in
-  // parallel.
+  // parallel. A blocked WinINet call cannot be interrupted (closing its handle from
+  // another thread leaves it waiting under Wine), so the batch's end (the
+  // user's exit, the run's first failure) leaves a thread blocked on a
+  // stalled server to end by the time-out on its own instead of waiting
+  // for it.
   std::unique_ptr<DownloadBatch> NewBatch(int parallel) override {
-    return HttpDownloadSession::NewBatch(caFile_.empty() ? parallel : 1);
+    return std::make_unique<ThreadedDownloads>(
+        [state = state_](const std::string& url, uint64_t fromByte, OpenFailure* failure) {
+          return state->OpenRange(url, fromByte, failure);
+        },
+        state_->caFile.empty() ? parallel : 1, kChunkBytes, ThreadedDownloads::AtEnd::LeaveBlockedThreads);
   }
 
  private:
-  const HttpTimeouts timeouts_;
-  const std::string caFile_;
-  InternetHandle internet_;
+  const std::shared_ptr<const SessionState> state_;
 };
 
 }  // namespace
