@@ -53,6 +53,7 @@ class Desktop {
   }
 
   std::string InstallDir() const { return home_ + "/.local/share/Quorix"; }
+  std::string Root() const { return root_.path(); }
   std::string SampleLog() const { return ReadFile(root_ / "sample.log"); }
 
   Session Drive(const std::string& script, int boundMs = 20000, int timeoutSeconds = 90) {
@@ -191,6 +192,33 @@ click #accept
   for (int i = 0; i < 100 && desktop.SampleLog().find("Updater.exe") == std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_NE(desktop.SampleLog().find("Updater.exe"), std::string::npos) << "the launcher did not start";
+}
+
+// "Browse" opens GTK's folder picker above the movie: cancelled, the
+// proposed folder stays; a folder chosen there is where the game goes
+// (with the game's own folder inside it).
+TEST_F(HtmlInstaller, FolderChosenInThePicker) {
+  RefServer server(SampleClient());
+  Desktop desktop(server, Shots("picker"));
+  const std::string games = desktop.Root() + "/my games";
+  fs::create_directories(games);
+  const Session install = desktop.Drive(R"(wait language
+click [data-lang=en]
+wait folder
+click #browse
+pick cancel
+until document.getElementById("folderInput").value === ")" + desktop.InstallDir() + R"("
+click #browse
+pick )" + games + R"(
+until document.getElementById("folderInput").value === ")" + games + R"(/Quorix"
+click #install
+wait licence
+click #accept
+)");
+  ASSERT_EQ(install.exitCode, 0) << install.err << install.log;
+  EXPECT_TRUE(fs::exists(games + "/Quorix/Quorix.exe"));
+  EXPECT_FALSE(fs::exists(desktop.InstallDir()));
+  for (const char* shot : {"picker-opened", "picker-chosen"}) EXPECT_TRUE(fs::exists(Shots("picker") + "/" + shot + ".png"));
 }
 
 // A failed file list shows the error page and the box, and ends with its

@@ -14,6 +14,9 @@
 //   set <selector> <text> the input's value
 //   show <page>           the movie's page <page>, as the movie itself shows it
 //   box <yes|no|ok>       answers the open message box (waits for one, 30 s)
+//   pick <folder|cancel>  in the open folder picker (waits for one, 30 s):
+//                         the folder chosen (screenshot <shots>/picker-chosen.png)
+//                         or the picker cancelled (<shots>/picker-opened.png)
 //   close                 the movie window's close button
 // A step that times out ends the process with exit code 97.
 #include <gtk/gtk.h>
@@ -76,6 +79,33 @@ class Driver {
     return found;
   }
 
+  static GtkDialog* OpenPicker() {
+    GtkDialog* picker = nullptr;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* item = windows; item != nullptr; item = item->next) {
+      if (GTK_IS_FILE_CHOOSER_DIALOG(item->data) && gtk_widget_get_visible(GTK_WIDGET(item->data))) {
+        picker = GTK_DIALOG(item->data);
+      }
+    }
+    g_list_free(windows);
+    return picker;
+  }
+
+  // The picker on the screen: the folder set, then once it shows, the
+  // screenshot and the choice made.
+  void Pick(GtkDialog* picker, const std::string& folder) {
+    if (!Settled(GTK_WINDOW(picker))) return;
+    if (!picked_ && folder != "cancel") {
+      picked_ = true;
+      gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(picker), folder.c_str());
+      return;
+    }
+    picked_ = false;
+    SaveScreen(folder == "cancel" ? "picker-opened" : "picker-chosen");
+    Done();
+    gtk_dialog_response(picker, folder == "cancel" ? GTK_RESPONSE_CANCEL : GTK_RESPONSE_ACCEPT);
+  }
+
   static GtkDialog* OpenBox() {
     GtkDialog* box = nullptr;
     GList* windows = gtk_window_list_toplevels();
@@ -104,6 +134,10 @@ class Driver {
       gtk_dialog_response(box, step.argument == "yes" ? GTK_RESPONSE_YES
                                : step.argument == "no" ? GTK_RESPONSE_NO
                                                        : GTK_RESPONSE_OK);
+      return;
+    }
+    if (step.verb == "pick") {
+      if (GtkDialog* picker = OpenPicker()) Pick(picker, step.argument);
       return;
     }
     GtkWindow* window = nullptr;
@@ -172,29 +206,36 @@ class Driver {
   // The whole screen, once the window has been on screen at its size for a
   // moment (the page's last frame drawn).
   void Shot(GtkWindow* window, WebKitWebView* view) {
-    GdkWindow* own = gtk_widget_get_window(GTK_WIDGET(window));
-    if (own == nullptr || !gdk_window_is_viewable(own)) return;
-    if (settle_ == 0) {
-      settle_ = g_get_monotonic_time();
-      return;
-    }
-    if (g_get_monotonic_time() - settle_ < 700 * 1000) return;
-    settle_ = 0;
+    if (!Settled(window)) return;
     int x = 0, y = 0;
     gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(view)), &x, &y);
     GtkAllocation size;
     gtk_widget_get_allocation(GTK_WIDGET(view), &size);
-    GdkWindow* root = gdk_get_default_root_window();
-    GdkPixbuf* screen =
-        gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root), gdk_window_get_height(root));
     const std::string& name = steps_[next_].argument;
-    if (screen != nullptr) {
-      gdk_pixbuf_save(screen, (shots_ + "/" + name + ".png").c_str(), "png", nullptr, nullptr);
-      g_object_unref(screen);
-    }
+    SaveScreen(name);
     std::ofstream list(shots_ + "/shots.txt", std::ios::app);
     list << name << ' ' << x << ' ' << y << ' ' << size.width << ' ' << size.height << '\n';
     Done();
+  }
+
+  // True once `window` has been on the screen for a moment (its last frame
+  // drawn); false until then, and the step waits.
+  bool Settled(GtkWindow* window) {
+    GdkWindow* own = gtk_widget_get_window(GTK_WIDGET(window));
+    if (own == nullptr || !gdk_window_is_viewable(own)) return false;
+    if (settle_ == 0) settle_ = g_get_monotonic_time();
+    if (g_get_monotonic_time() - settle_ < 700 * 1000) return false;
+    settle_ = 0;
+    return true;
+  }
+
+  void SaveScreen(const std::string& name) const {
+    GdkWindow* root = gdk_get_default_root_window();
+    GdkPixbuf* screen =
+        gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root), gdk_window_get_height(root));
+    if (screen == nullptr) return;
+    gdk_pixbuf_save(screen, (shots_ + "/" + name + ".png").c_str(), "png", nullptr, nullptr);
+    g_object_unref(screen);
   }
 
   std::vector<Step> steps_;
@@ -203,6 +244,7 @@ class Driver {
   bool pending_ = false;
   gint64 started_ = 0;
   gint64 settle_ = 0;
+  bool picked_ = false;  // the picker's folder is set, the choice not yet made
 };
 
 std::vector<Step> ReadSteps(const std::string& path) {

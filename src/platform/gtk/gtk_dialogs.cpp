@@ -9,6 +9,29 @@
 
 namespace platform {
 
+namespace {
+
+// The folder picker's size: room for the folder list without hiding more
+// of the screen than the installer's own window needs.
+constexpr int kPickerWidth = 760;
+constexpr int kPickerHeight = 520;
+
+// GTK sizes and places its picker from the screen as it is shown (a size
+// given before is overwritten): then made smaller and centred on the
+// installer's window.
+void PlacePicker(GtkWidget* widget, gpointer) {
+  GtkWindow* window = GTK_WINDOW(widget);
+  gtk_window_resize(window, kPickerWidth, kPickerHeight);
+  if (GtkWindow* parent = gtk_window_get_transient_for(window)) {
+    int x = 0, y = 0, width = 0, height = 0;
+    gtk_window_get_position(parent, &x, &y);
+    gtk_window_get_size(parent, &width, &height);
+    gtk_window_move(window, x + (width - kPickerWidth) / 2, y + (height - kPickerHeight) / 2);
+  }
+}
+
+}  // namespace
+
 BoxAnswer GtkDialogs::ShowMessageBox(const std::string& text, const std::string& caption, BoxStyle style) {
   if (closed_) {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
@@ -43,6 +66,10 @@ std::optional<std::string> GtkDialogs::BrowseForFolder(const std::string& title)
                                                   GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
   gtk_window_set_keep_above(GTK_WINDOW(picker), TRUE);
   gtk_file_chooser_set_create_folders(GTK_FILE_CHOOSER(picker), TRUE);
+  // The user's own folder, where games usually go, rather than an empty
+  // list of recent files.
+  gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(picker), g_get_home_dir());
+  g_signal_connect(picker, "map", G_CALLBACK(PlacePicker), nullptr);
   std::optional<std::string> chosen;
   if (gtk_dialog_run(GTK_DIALOG(picker)) == GTK_RESPONSE_ACCEPT) {
     if (gchar* folder = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(picker))) {
