@@ -21,7 +21,8 @@ constexpr guint kSettleMs = 1000;
 
 }  // namespace
 
-bool RunWithHtmlPlayer(const std::string& movie, const std::function<void(update::DialogLink&)>& run) {
+bool RunWithHtmlPlayer(const std::string& movie, bool deliverCalls,
+                       const std::function<void(update::DialogLink&)>& run) {
   if (!gtk_init_check(nullptr, nullptr)) return false;
   platform::GtkMainLoop loop;
   platform::WebEngine engine({});
@@ -68,6 +69,7 @@ bool RunWithHtmlPlayer(const std::string& movie, const std::function<void(update
   loop.RunUntil([&] { return finished.load(); }, [&](const platform::ThreadMessage& message) {
     if (platform::RunIfTask(message)) return;
     channel.HandleMessage(message, [&](const std::string* name, const std::string* parm) {
+      if (!deliverCalls) return;
       if (name) control->SetVariable("funcName", *name);
       if (parm) control->SetVariable("funcParm", *parm);
       control->TCallLabel("_root", "Data");

@@ -12,9 +12,11 @@ namespace bench {
 
 // Shows `movie` (the reference installer movie) in the HTML player, waits
 // for its "InitDialog", then runs `run` on a thread of its own, handing it
-// the link whose movie calls reach the movie on this (the main) thread.
-// Returns false, having run nothing, when there is no display or the build
-// has no HTML player.
-bool RunWithHtmlPlayer(const std::string& movie, const std::function<void(update::DialogLink&)>& run);
+// the link whose movie calls reach this (the main) thread and, with
+// `deliverCalls`, the movie; without, they are dropped there, so that a
+// run tells what the calls themselves cost. Returns false, having run
+// nothing, when there is no display or the build has no HTML player.
+bool RunWithHtmlPlayer(const std::string& movie, bool deliverCalls,
+                       const std::function<void(update::DialogLink&)>& run);
 
 }  // namespace bench

@@ -3,6 +3,6 @@
 
 namespace bench {
 
-bool RunWithHtmlPlayer(const std::string&, const std::function<void(update::DialogLink&)>&) { return false; }
+bool RunWithHtmlPlayer(const std::string&, bool, const std::function<void(update::DialogLink&)>&) { return false; }
 
 }  // namespace bench

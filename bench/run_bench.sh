@@ -24,7 +24,9 @@
 # With the HTML player built (WebKitGTK) the benchmark runs on a display of
 # its own (xvfb-run) when none is named, and adds: the installer's runs with
 # the HTML player attached (every progress call into the reference
-# installer movie), "bench <set> <protocol>-html download_ratio=..." lines;
+# installer movie), and attached with the calls dropped before the movie,
+# "bench <set> <protocol>-html download_ratio=... calls_ratio=<attached /
+# attached with the calls dropped>" lines (what the progress calls cost);
 # and the player's protocol round trip and first paint (bench/html_bench):
 #   bench html roundtrip_median_ms=<ms> roundtrip_p99_ms=<ms> first_paint_ms=<ms>
 set -euo pipefail
@@ -162,11 +164,13 @@ if [ -x "$BIN/html_bench" ] && [ -x "$BIN/update_bench_html" ] && [ -n "${DISPLA
 fi
 
 # Sets INSTALL_DOWNLOAD, INSTALL_APPLY (seconds) and INSTALL_RSS_KB. A
-# second argument "html" attaches the HTML player.
+# second argument "html" attaches the HTML player; "html-silent" attaches it
+# and drops the movie calls before they reach it.
 run_installer() {
   local set=$1 dest=$WORK/runs/install out
   local program=$BIN/update_bench player=()
   [ "${2:-}" = html ] && program=$BIN/update_bench_html player=(--html "$HTML_MOVIE")
+  [ "${2:-}" = html-silent ] && program=$BIN/update_bench_html player=(--html "$HTML_MOVIE" --html-calls off)
   rm -rf "$dest"
   sync
   if ! out=$("${CLIENT_CPUS[@]}" "$TIME" -f '%M' -o "$WORK/rss" "$program" install --port "$REF_PORT" \
@@ -239,7 +243,7 @@ for set in ${BENCH_SETS:-small large}; do
     run_cp "$set"
 
     [ -n "$HTML" ] && run_installer "$set" html
-    downloads=() applies=() curls=() cps=() rss=() html_downloads=() html_applies=() html_rss=()
+    downloads=() applies=() curls=() cps=() rss=() html_downloads=() html_applies=() html_rss=() silent_downloads=()
     for round in $(seq "$rounds"); do
       run_installer "$set"
       run_curl "$set" "$protocol"
@@ -251,7 +255,10 @@ for set in ${BENCH_SETS:-small large}; do
       if [ -n "$HTML" ]; then
         run_installer "$set" html
         html_downloads+=("$INSTALL_DOWNLOAD") html_applies+=("$INSTALL_APPLY") html_rss+=("$INSTALL_RSS_KB")
-        echo "  $set $protocol round $round: installer with the HTML player: download $(fmt "$INSTALL_DOWNLOAD") s"
+        run_installer "$set" html-silent
+        silent_downloads+=("$INSTALL_DOWNLOAD")
+        echo "  $set $protocol round $round: installer with the HTML player: download $(fmt "${html_downloads[-1]}") s," \
+          "with the movie calls dropped $(fmt "$INSTALL_DOWNLOAD") s"
       fi
     done
     stop_refserver
@@ -266,7 +273,8 @@ for set in ${BENCH_SETS:-small large}; do
     RESULTS+=("bench $set $protocol download_ratio=$(ratio "$download" "$curl_time") apply_ratio=$(ratio "$apply" "$cp_time") peak_rss_mb=$peak_mb")
     if [ -n "$HTML" ]; then
       html_peak=$(awk -v k="$(maximum "${html_rss[@]}")" 'BEGIN { printf "%.0f", k / 1024 }')
-      RESULTS+=("bench $set $protocol-html download_ratio=$(ratio "$(median "${html_downloads[@]}")" "$curl_time") apply_ratio=$(ratio "$(median "${html_applies[@]}")" "$cp_time") peak_rss_mb=$html_peak")
+      html_time=$(median "${html_downloads[@]}")
+      RESULTS+=("bench $set $protocol-html download_ratio=$(ratio "$html_time" "$curl_time") apply_ratio=$(ratio "$(median "${html_applies[@]}")" "$cp_time") peak_rss_mb=$html_peak calls_ratio=$(ratio "$html_time" "$(median "${silent_downloads[@]}")")")
     fi
   done
 done

@@ -15,7 +15,8 @@
 //       current). Prints "download_seconds=<s> apply_seconds=<s> files=<n>
 //       bytes=<n>" once the installation matches the set. With --html MOVIE
 //       the movie calls of the run go to MOVIE in the HTML player, as the
-//       installer's dialog sends them (needs a display).
+//       installer's dialog sends them (needs a display); with --html-calls off
+//       as well they end on the main thread and never reach the movie.
 //   update_bench verify DIR/SET TREE
 //       Checks that TREE holds exactly the set's files.
 //
@@ -232,6 +233,7 @@ struct InstallOptions {
   fs::path installDir;
   fs::path setDir;
   std::string htmlMovie;  // empty: the movie calls are dropped
+  bool htmlCalls = true;  // the calls reach the HTML movie
 };
 
 int Install(const InstallOptions& options) {
@@ -265,7 +267,7 @@ int Install(const InstallOptions& options) {
     if (options.htmlMovie.empty()) {
       SilentDialog dialog;
       run(dialog);
-    } else if (!bench::RunWithHtmlPlayer(fs::absolute(options.htmlMovie).string(), run)) {
+    } else if (!bench::RunWithHtmlPlayer(fs::absolute(options.htmlMovie).string(), options.htmlCalls, run)) {
       std::fprintf(stderr, "update_bench: no HTML player (no display, or a build without WebKitGTK)\n");
       return 1;
     }
@@ -307,12 +309,16 @@ int Verify(const fs::path& setDir, const fs::path& tree) {
 bool ParseInstall(int argc, char** argv, InstallOptions& options) {
   std::map<std::string, std::string> values;
   for (int i = 2; i + 1 < argc; i += 2) values[argv[i]] = argv[i + 1];
-  const size_t known = 4 + values.count("--html");
+  const size_t known = 4 + values.count("--html") + values.count("--html-calls");
   if ((argc - 2) % 2 != 0 || values.size() != known || !values.count("--port") || !values.count("--ca") ||
       !values.count("--install") || !values.count("--set")) {
     return false;
   }
   if (values.count("--html")) options.htmlMovie = values["--html"];
+  if (values.count("--html-calls")) {
+    if (values["--html-calls"] != "on" && values["--html-calls"] != "off") return false;
+    options.htmlCalls = values["--html-calls"] == "on";
+  }
   options.port = std::atoi(values["--port"].c_str());
   options.caFile = values["--ca"];
   options.installDir = fs::absolute(values["--install"]);
@@ -324,7 +330,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: update_bench make-set small|large|large1 DIR\n"
                "       update_bench make-list DIR SET BASE REPLY CURLCONFIG CURLDEST\n"
-               "       update_bench install --port N --ca FILE --install DIR --set DIR/SET [--html MOVIE]\n"
+               "       update_bench install --port N --ca FILE --install DIR --set DIR/SET [--html MOVIE [--html-calls on|off]]\n"
                "       update_bench verify DIR/SET TREE\n");
   return 2;
 }
