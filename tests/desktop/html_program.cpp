@@ -79,18 +79,6 @@ class Driver {
     return found;
   }
 
-  static GtkDialog* OpenPicker() {
-    GtkDialog* picker = nullptr;
-    GList* windows = gtk_window_list_toplevels();
-    for (GList* item = windows; item != nullptr; item = item->next) {
-      if (GTK_IS_FILE_CHOOSER_DIALOG(item->data) && gtk_widget_get_visible(GTK_WIDGET(item->data))) {
-        picker = GTK_DIALOG(item->data);
-      }
-    }
-    g_list_free(windows);
-    return picker;
-  }
-
   // The picker on the screen: the folder set, then once it shows, the
   // screenshot and the choice made.
   void Pick(GtkDialog* picker, const std::string& folder) {
@@ -106,16 +94,17 @@ class Driver {
     gtk_dialog_response(picker, folder == "cancel" ? GTK_RESPONSE_CANCEL : GTK_RESPONSE_ACCEPT);
   }
 
-  static GtkDialog* OpenBox() {
-    GtkDialog* box = nullptr;
+  // The newest visible dialog of `type` (a message box, the folder picker).
+  static GtkDialog* OpenDialog(GType type) {
+    GtkDialog* dialog = nullptr;
     GList* windows = gtk_window_list_toplevels();
     for (GList* item = windows; item != nullptr; item = item->next) {
-      if (GTK_IS_MESSAGE_DIALOG(item->data) && gtk_widget_get_visible(GTK_WIDGET(item->data))) {
-        box = GTK_DIALOG(item->data);
+      if (G_TYPE_CHECK_INSTANCE_TYPE(item->data, type) && gtk_widget_get_visible(GTK_WIDGET(item->data))) {
+        dialog = GTK_DIALOG(item->data);
       }
     }
     g_list_free(windows);
-    return box;
+    return dialog;
   }
 
   void Advance() {
@@ -128,7 +117,7 @@ class Driver {
       std::_Exit(97);
     }
     if (step.verb == "box") {
-      GtkDialog* box = OpenBox();
+      GtkDialog* box = OpenDialog(GTK_TYPE_MESSAGE_DIALOG);
       if (box == nullptr) return;
       Done();
       gtk_dialog_response(box, step.argument == "yes" ? GTK_RESPONSE_YES
@@ -137,7 +126,7 @@ class Driver {
       return;
     }
     if (step.verb == "pick") {
-      if (GtkDialog* picker = OpenPicker()) Pick(picker, step.argument);
+      if (GtkDialog* picker = OpenDialog(GTK_TYPE_FILE_CHOOSER_DIALOG)) Pick(picker, step.argument);
       return;
     }
     GtkWindow* window = nullptr;
