@@ -10,8 +10,6 @@ namespace {
 
 // Body bytes waiting for the owner before the reading threads pause.
 constexpr size_t kQueuedBytesBound = 4 * 1024 * 1024;
-// Bytes a thread reads at a time.
-constexpr size_t kChunkBytes = 30720;
 // How long the end of a batch that leaves blocked threads waits for the
 // others.
 constexpr auto kEndWait = std::chrono::milliseconds(500);
@@ -30,7 +28,7 @@ std::unique_ptr<DownloadBatch> HttpDownloadSession::NewBatch(int parallel) {
       [this](const std::string& url, uint64_t fromByte, OpenFailure* failure) {
         return OpenRange(url, fromByte, failure);
       },
-      parallel, kChunkBytes, ThreadedDownloads::AtEnd::WaitForEveryThread);
+      parallel, ThreadedDownloads::kChunkBytes, ThreadedDownloads::AtEnd::WaitForEveryThread);
 }
 
 ThreadedDownloads::ThreadedDownloads(Opener open, int threads, size_t chunk, AtEnd atEnd)

@@ -34,6 +34,9 @@ class ThreadedDownloads : public DownloadBatch {
     LeaveBlockedThreads,
   };
 
+  // Bytes a thread reads at a time, unless told otherwise.
+  static constexpr size_t kChunkBytes = 30720;
+
   // `threads` transfers at most at once; each reads `chunk` bytes at a time.
   ThreadedDownloads(Opener open, int threads, size_t chunk, AtEnd atEnd);
   // Ends the transfers; see AtEnd.

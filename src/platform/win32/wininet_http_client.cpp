@@ -21,8 +21,6 @@ using Clock = std::chrono::steady_clock;
 // Bytes that have waited this long are handed out even when they do not
 // fill the caller's buffer.
 constexpr auto kGatherWait = std::chrono::milliseconds(200);
-// Bytes a batch's thread reads at a time.
-constexpr size_t kChunkBytes = 30720;
 constexpr const char* kDownloadHeaders = "Accept: */*\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n";
 constexpr DWORD kDownloadFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
                                  INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE;
@@ -493,17 +491,18 @@ class DownloadSession : public HttpDownloadSession {
   // Wine: trusted servers refused, one request reading another's bytes, a
   // later post reading a file's body), so such a session's transfers go one
   // after the other, in the order they were begun; without it they run in
-  // parallel. A blocked WinINet call cannot be interrupted (closing its handle from
-  // another thread leaves it waiting under Wine), so the batch's end (the
-  // user's exit, the run's first failure) leaves a thread blocked on a
-  // stalled server to end by the time-out on its own instead of waiting
-  // for it.
+  // parallel. A blocked WinINet call cannot be interrupted (closing its
+  // handle from another thread leaves it waiting under Wine), so the
+  // batch's end (the user's exit, the run's first failure) leaves a thread
+  // blocked on a stalled server to end by the time-out on its own instead
+  // of waiting for it.
   std::unique_ptr<DownloadBatch> NewBatch(int parallel) override {
     return std::make_unique<ThreadedDownloads>(
         [state = state_](const std::string& url, uint64_t fromByte, OpenFailure* failure) {
           return state->OpenRange(url, fromByte, failure);
         },
-        state_->caFile.empty() ? parallel : 1, kChunkBytes, ThreadedDownloads::AtEnd::LeaveBlockedThreads);
+        state_->caFile.empty() ? parallel : 1, ThreadedDownloads::kChunkBytes,
+        ThreadedDownloads::AtEnd::LeaveBlockedThreads);
   }
 
  private:
