@@ -50,6 +50,10 @@ class HttpStream {
 
 inline constexpr uint64_t kUnknownFirstByte = UINT64_MAX;
 
+// The first byte of a "Content-Range" value "bytes FIRST-LAST/TOTAL";
+// kUnknownFirstByte for any other form.
+uint64_t ContentRangeFirstByte(const std::string& value);
+
 // Why an address could not be opened.
 struct OpenFailure {
   std::string text;   // short, for logs

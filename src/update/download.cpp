@@ -204,11 +204,7 @@ void CUpdateVersionFiles::BeginAttempt(FileFetch& fetch) {
   // A retry asks for the rest of the file when the server has kept to the
   // ranges so far; otherwise the file starts over.
   fetch.from = fetch.resumable && fetch.writer && fetch.kept > 0 && fetch.kept < fetch.expected ? fetch.kept : 0;
-  if (fetch.from == 0) {
-    if (fetch.writer) (void)fetch.writer->Close();
-    fetch.writer.reset();
-    fetch.kept = 0;
-  }
+  if (fetch.from == 0) fetch.StartOver();
   fetch.attemptStartTick = platform_.system->TickCount();
   fetch.state = FileFetch::State::Running;
   fetch.transfer = batch_->Begin({fetch.entry->Url(), fetch.from, fetch.expected});
@@ -239,9 +235,7 @@ bool CUpdateVersionFiles::Started(uint64_t id, uint64_t firstByte) {
     return false;
   }
   // The whole file: it starts over.
-  if (fetch->writer) (void)fetch->writer->Close();
-  fetch->writer.reset();
-  fetch->kept = 0;
+  fetch->StartOver();
   // A work folder replaced by a link: nothing may be written behind it.
   if (ReplacedWorkDir() != nullptr) {
     fetch->code = kFinalWorkDirCreate;

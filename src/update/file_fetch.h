@@ -87,6 +87,12 @@ struct FileFetch {
   std::unique_ptr<FileWriter> writer;
 
   uint64_t BytesDone() const { return kept + written; }
+  // The bytes of the local file are given up: its writer closed, none kept.
+  void StartOver() {
+    if (writer) (void)writer->Close();
+    writer.reset();
+    kept = 0;
+  }
 };
 
 }  // namespace update

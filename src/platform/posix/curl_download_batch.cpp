@@ -10,8 +10,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -29,16 +27,6 @@ constexpr long kReceiveBufferBytes = 128 * 1024;
 bool StartsWithNoCase(const char* text, size_t length, const char* prefix) {
   const size_t n = std::strlen(prefix);
   return length >= n && strncasecmp(text, prefix, n) == 0;
-}
-
-// The first byte of "Content-Range: bytes FIRST-LAST/TOTAL"; kUnknownFirstByte
-// for any other form.
-uint64_t RangeStart(const std::string& value) {
-  uint64_t first = 0, last = 0;
-  char unit[8] = "";
-  if (std::sscanf(value.c_str(), " %7[a-z] %" SCNu64 "-%" SCNu64, unit, &first, &last) != 3) return kUnknownFirstByte;
-  if (std::strcmp(unit, "bytes") != 0 || last < first) return kUnknownFirstByte;
-  return first;
 }
 
 class CurlBatch : public DownloadBatch {
@@ -288,7 +276,7 @@ class CurlBatch : public DownloadBatch {
     } else if (StartsWithNoCase(data, length, "Location:")) {
       t.sawLocation = true;
     } else if (StartsWithNoCase(data, length, "Content-Range:")) {
-      t.firstByte = RangeStart(std::string(data + 14, length - 14));
+      t.firstByte = ContentRangeFirstByte(std::string(data + 14, length - 14));
     } else if (length <= 2 && (data[0] == '\r' || data[0] == '\n')) {
       return t.batch->OnHeadersEnd(t) ? length : 0;
     }

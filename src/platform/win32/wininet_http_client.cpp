@@ -1,8 +1,6 @@
 #include "platform/win32/wininet_http_client.h"
 
 #include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -405,11 +403,7 @@ uint64_t ContentRangeStart(HINTERNET request) {
   char value[128] = "Content-Range";
   DWORD size = sizeof value;
   if (!HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, value, &size, nullptr)) return kUnknownFirstByte;
-  unsigned long long first = 0, last = 0;
-  char unit[8] = "";
-  if (std::sscanf(value, " %7[a-z] %llu-%llu", unit, &first, &last) != 3) return kUnknownFirstByte;
-  if (std::strcmp(unit, "bytes") != 0 || last < first) return kUnknownFirstByte;
-  return first;
+  return ContentRangeFirstByte(value);
 }
 
 // What a download session's requests use: shared by the session and its
