@@ -53,7 +53,6 @@ int CUpdateVersionFiles::ApplyFileSet(std::string& reply) {
     const PhaseClock::time_point downloadStart = PhaseClock::now();
     for (const FileEntry& entry : fileTable_) {
       if (runResult_ != 0 || Cancelled()) break;
-      cursor_ = static_cast<size_t>(&entry - fileTable_.data());
       ApplyEntry(entry);
     }
     // 6.
