@@ -133,15 +133,11 @@ class HttpDownloadSession {
   // waited a fifth of a second, so that slow transfers still show progress.
   // Only one stream of a session is open at a time.
   virtual std::unique_ptr<HttpStream> OpenUrl(const std::string& url, std::string* error) = 0;
-  // As OpenUrl, asking for the file from `fromByte` on (0: the whole
-  // file); the stream's FirstByte tells what the server sent. Thread-safe
-  // where the session supports batches on threads (the default batch).
-  // The default asks for the whole file.
-  virtual std::unique_ptr<HttpStream> OpenRange(const std::string& url, uint64_t fromByte, OpenFailure* failure);
   // A batch of parallel transfers on this session, at most `parallel` of
   // them on the wire at once (and per host). Never null. The default runs
-  // OpenRange and the stream's reads on `parallel` threads of its own, for
-  // transports that only block (platform/threaded_downloads.h).
+  // OpenUrl (always for the whole file) and the stream's reads on
+  // `parallel` threads of its own, for transports that only block
+  // (platform/threaded_downloads.h).
   virtual std::unique_ptr<DownloadBatch> NewBatch(int parallel);
 };
 

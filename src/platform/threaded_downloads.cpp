@@ -16,17 +16,13 @@ constexpr auto kEndWait = std::chrono::milliseconds(500);
 
 }  // namespace
 
-std::unique_ptr<HttpStream> HttpDownloadSession::OpenRange(const std::string& url, uint64_t, OpenFailure* failure) {
-  std::string error;
-  std::unique_ptr<HttpStream> stream = OpenUrl(url, &error);
-  if (!stream && failure != nullptr) *failure = OpenFailure{error, false};
-  return stream;
-}
-
 std::unique_ptr<DownloadBatch> HttpDownloadSession::NewBatch(int parallel) {
   return std::make_unique<ThreadedDownloads>(
-      [this](const std::string& url, uint64_t fromByte, OpenFailure* failure) {
-        return OpenRange(url, fromByte, failure);
+      [this](const std::string& url, uint64_t, OpenFailure* failure) {
+        std::string error;
+        std::unique_ptr<HttpStream> stream = OpenUrl(url, &error);
+        if (!stream && failure != nullptr) *failure = OpenFailure{error, false};
+        return stream;
       },
       parallel, ThreadedDownloads::kChunkBytes, ThreadedDownloads::AtEnd::WaitForEveryThread);
 }

@@ -22,7 +22,9 @@ namespace platform {
 
 class ThreadedDownloads : public DownloadBatch {
  public:
-  // Opens a transfer's address (HttpDownloadSession::OpenRange's contract).
+  // Opens a transfer's address as HttpDownloadSession::OpenUrl does, asking
+  // for the file from `fromByte` on (0: the whole file); the stream's
+  // FirstByte tells what the server sent. Called on the batch's threads.
   using Opener = std::function<std::unique_ptr<HttpStream>(const std::string& url, uint64_t fromByte,
                                                            OpenFailure* failure)>;
   // How the batch's end treats a thread blocked on a stalled server.

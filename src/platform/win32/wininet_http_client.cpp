@@ -476,10 +476,6 @@ class DownloadSession : public HttpDownloadSession {
     return stream;
   }
 
-  std::unique_ptr<HttpStream> OpenRange(const std::string& url, uint64_t fromByte, OpenFailure* failure) override {
-    return state_->OpenRange(url, fromByte, failure);
-  }
-
   // With the extra CA, secure requests of several threads at once are mixed
   // up by the system's process-wide pool of secure connections (seen under
   // Wine: trusted servers refused, one request reading another's bytes, a
