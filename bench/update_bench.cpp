@@ -17,6 +17,8 @@
 //       the movie calls of the run go to MOVIE in the HTML player, as the
 //       installer's dialog sends them (needs a display); with --html-calls off
 //       as well they end on the main thread and never reach the movie.
+//       With --discard OLD, the tree OLD (an earlier run's installation) is
+//       removed right before the run begins, when the player is ready.
 //   update_bench verify DIR/SET TREE
 //       Checks that TREE holds exactly the set's files.
 //
@@ -234,6 +236,7 @@ struct InstallOptions {
   fs::path setDir;
   std::string htmlMovie;  // empty: the movie calls are dropped
   bool htmlCalls = true;  // the calls reach the HTML movie
+  fs::path discard;       // removed right before the run; empty: none
 };
 
 int Install(const InstallOptions& options) {
@@ -258,6 +261,12 @@ int Install(const InstallOptions& options) {
     application.serverHost = "127.0.0.1";
     application.serverPort = options.port;
     const auto run = [&](update::DialogLink& dialog) {
+      // Memory freed here is written again at once by the download, as
+      // with curl and cp, however long the player took to start: a virtual
+      // machine may hand freed memory back to its host within a second or
+      // two, and writing into memory the host must give again costs up to
+      // twice the download's time (see bench/run_bench.sh).
+      if (!options.discard.empty()) fs::remove_all(options.discard);
       update::CUpdateVersionFiles worker({update::kRunModeInstall, &application, &dialog, 0, 0});
       worker.RunUpdate();
       application.Reports().WaitForReports();
@@ -309,7 +318,7 @@ int Verify(const fs::path& setDir, const fs::path& tree) {
 bool ParseInstall(int argc, char** argv, InstallOptions& options) {
   std::map<std::string, std::string> values;
   for (int i = 2; i + 1 < argc; i += 2) values[argv[i]] = argv[i + 1];
-  const size_t known = 4 + values.count("--html") + values.count("--html-calls");
+  const size_t known = 4 + values.count("--html") + values.count("--html-calls") + values.count("--discard");
   if ((argc - 2) % 2 != 0 || values.size() != known || !values.count("--port") || !values.count("--ca") ||
       !values.count("--install") || !values.count("--set")) {
     return false;
@@ -319,6 +328,7 @@ bool ParseInstall(int argc, char** argv, InstallOptions& options) {
     if (values["--html-calls"] != "on" && values["--html-calls"] != "off") return false;
     options.htmlCalls = values["--html-calls"] == "on";
   }
+  if (values.count("--discard")) options.discard = fs::absolute(values["--discard"]);
   options.port = std::atoi(values["--port"].c_str());
   options.caFile = values["--ca"];
   options.installDir = fs::absolute(values["--install"]);
@@ -330,7 +340,8 @@ int Usage() {
   std::fprintf(stderr,
                "usage: update_bench make-set small|large|large1 DIR\n"
                "       update_bench make-list DIR SET BASE REPLY CURLCONFIG CURLDEST\n"
-               "       update_bench install --port N --ca FILE --install DIR --set DIR/SET [--html MOVIE [--html-calls on|off]]\n"
+               "       update_bench install --port N --ca FILE --install DIR --set DIR/SET [--discard OLD]\n"
+               "              [--html MOVIE [--html-calls on|off]]\n"
                "       update_bench verify DIR/SET TREE\n");
   return 2;
 }
