@@ -349,6 +349,7 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::KeepFreedMemoryForReuse();  // as the installer does
   const std::string command = argc > 1 ? argv[1] : "";
   try {
     if (command == "make-set" && argc == 4) return MakeSet(argv[2], argv[3]);

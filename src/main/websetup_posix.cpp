@@ -11,6 +11,7 @@
 #include "ui/application.h"
 
 int main() {
+  platform::KeepFreedMemoryForReuse();
   platform::PosixPlatform posix;
   // The movies and pages may come from the server that the override names,
   // signed by its extra CA.

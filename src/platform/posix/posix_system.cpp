@@ -2,6 +2,7 @@
 #include "platform/posix/system_error_posix.h"
 
 #include <limits.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
@@ -94,5 +95,12 @@ int PosixSystem::LastErrorCode() { return platform::LastErrorCode(); }
 void PosixSystem::SetLastErrorCode(int code) { platform::SetLastErrorCode(code); }
 
 std::string PosixSystem::ErrorText(int code) { return SystemErrorText(code); }
+
+void KeepFreedMemoryForReuse() {
+#ifdef __GLIBC__
+  mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 4 * 1024 * 1024);
+#endif
+}
 
 }  // namespace platform
