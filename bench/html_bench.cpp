@@ -8,7 +8,7 @@
 //       "funcName", SetVariable "funcParm", TCallLabel "_root" "Data", and
 //       the page's answer by FSCommand; then what the movie's progress page
 //       costs: the CPU time of this process and the engine's processes
-//       while the installer movie shows 10 progress calls a second (as the
+//       while the installer movie shows 4 progress calls a second (as the
 //       update worker sends them), less the same time with no calls, per
 //       call. Prints "first_paint_ms=<ms> roundtrip_median_ms=<ms>
 //       roundtrip_p99_ms=<ms> progress_cpu_ms=<ms per call>".
@@ -141,14 +141,14 @@ int main(int argc, char** argv) {
   };
   call("Performing", "Install");
   call("SetFileName", "data/world.pak");
-  constexpr int kCalls = 50;
-  constexpr auto kEvery = std::chrono::milliseconds(100);
+  constexpr int kCalls = 40;
+  constexpr auto kEvery = std::chrono::milliseconds(250);
   const auto pace = [&](bool calls) {
     const double before = TreeCpuMs(getpid());
     for (int i = 0; i < kCalls; ++i) {
       const auto due = Clock::now() + kEvery;
       if (calls) {
-        const int mb = 3 * i + 1;
+        const int mb = 8 * i + 1;
         call("SetProgress", std::to_string(mb) + " MB~512 MB~" + std::to_string(30 + i % 7) + "." +
                                 std::to_string(i % 10) + " MB/s~" + std::to_string(mb / 512.0) + "~" +
                                 std::to_string(mb / 1024.0));

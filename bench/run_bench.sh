@@ -8,7 +8,8 @@
 #     folder on the same file system.
 # The files come from nginx on loopback (sendfile, keep-alive), the file
 # list from the reference update server; both run only for the benchmark.
-# Runs alternate (installer, curl, cp) after one warm-up of each; medians
+# Runs alternate (installer, the installer with the HTML player when it is
+# built, curl, cp) after one warm-up of each; medians
 # are quoted. The output ends with one line per case:
 #   bench <set> <protocol> download_ratio=<installer/curl> apply_ratio=<installer/cp> peak_rss_mb=<n>
 #
@@ -265,22 +266,24 @@ for set in ${BENCH_SETS:-small large}; do
 
     [ -n "$HTML" ] && run_installer "$set" html
     downloads=() applies=() curls=() cps=() rss=() html_downloads=() html_applies=() html_rss=() silent_downloads=()
+    # The runs with the HTML player follow the installer's own at once: the
+    # machine's speed drifts over minutes, and the two are compared.
     for round in $(seq "$rounds"); do
       run_installer "$set"
-      run_curl "$set" "$protocol"
-      run_cp "$set"
       downloads+=("$INSTALL_DOWNLOAD") applies+=("$INSTALL_APPLY") rss+=("$INSTALL_RSS_KB")
-      curls+=("$CURL_SECONDS") cps+=("$CP_SECONDS")
-      echo "  $set $protocol round $round: installer download $(fmt "$INSTALL_DOWNLOAD") s apply $(fmt "$INSTALL_APPLY") s" \
-        "rss ${INSTALL_RSS_KB} KiB | curl $(fmt "$CURL_SECONDS") s | cp -r $(fmt "$CP_SECONDS") s"
+      echo -n "  $set $protocol round $round: installer download $(fmt "$INSTALL_DOWNLOAD") s apply $(fmt "$INSTALL_APPLY") s" \
+        "rss ${INSTALL_RSS_KB} KiB"
       if [ -n "$HTML" ]; then
         run_installer "$set" html
         html_downloads+=("$INSTALL_DOWNLOAD") html_applies+=("$INSTALL_APPLY") html_rss+=("$INSTALL_RSS_KB")
         run_installer "$set" html-silent
         silent_downloads+=("$INSTALL_DOWNLOAD")
-        echo "  $set $protocol round $round: installer with the HTML player: download $(fmt "${html_downloads[-1]}") s," \
-          "with the movie calls dropped $(fmt "$INSTALL_DOWNLOAD") s"
+        echo -n " | with the HTML player $(fmt "${html_downloads[-1]}") s, calls dropped $(fmt "$INSTALL_DOWNLOAD") s"
       fi
+      run_curl "$set" "$protocol"
+      run_cp "$set"
+      curls+=("$CURL_SECONDS") cps+=("$CP_SECONDS")
+      echo " | curl $(fmt "$CURL_SECONDS") s | cp -r $(fmt "$CP_SECONDS") s"
     done
     stop_refserver
 
