@@ -8,7 +8,7 @@ WERROR ?= OFF
 
 PACKAGES := build-essential cmake pkg-config libgtest-dev libgmock-dev \
             libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl curl \
-            nlohmann-json3-dev python3 tmux libwebkit2gtk-4.1-dev xvfb xauth
+            nlohmann-json3-dev python3 tmux libwebkit2gtk-4.1-dev xvfb xauth openbox
 
 # The build's own make runs below this one: no "Entering directory" lines.
 MAKEFLAGS += --no-print-directory

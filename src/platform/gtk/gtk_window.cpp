@@ -14,6 +14,25 @@ gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
   return TRUE;  // the owner closes the window, never GTK
 }
 
+// The window manager may frame the window only once it is shown.
+gboolean OnConfigureEvent(GtkWidget*, GdkEvent*, gpointer self) {
+  static_cast<GtkDialogWindow*>(self)->CentreIfFrameChanged();
+  return FALSE;
+}
+
+// What the window manager's frame adds to the client area across and down:
+// none before the window is shown, or on a display without a window manager.
+void FrameAddition(GtkWidget* window, int& across, int& down) {
+  across = 0;
+  down = 0;
+  GdkWindow* own = gtk_widget_get_window(window);
+  if (own == nullptr || !gtk_widget_get_mapped(window)) return;
+  GdkRectangle frame;
+  gdk_window_get_frame_extents(own, &frame);
+  across = std::max(0, frame.width - gdk_window_get_width(own));
+  down = std::max(0, frame.height - gdk_window_get_height(own));
+}
+
 }  // namespace
 
 void TemplateClientSize(int templateId, int& width, int& height) {
@@ -45,6 +64,7 @@ GtkDialogWindow::GtkDialogWindow(GtkWindowFactory& factory, int width, int heigh
   gtk_container_add(GTK_CONTAINER(window_), client_);
   gtk_widget_show(client_);
   g_signal_connect(window_, "delete-event", G_CALLBACK(OnDeleteEvent), this);
+  g_signal_connect(window_, "configure-event", G_CALLBACK(OnConfigureEvent), this);
   factory_.open_.push_back(this);
   Centre();
   if (visible) gtk_widget_show(window_);
@@ -85,9 +105,12 @@ void GtkDialogWindow::FitClient(int width, int height) {
   Centre();
 }
 
-// The window's top left corner such that its client area is centred on the
-// work area of the monitor it is on (the primary one before it is shown).
+// The window's top left corner such that the window, with the window
+// manager's frame once it has one, is centred on the work area of the
+// monitor it is on (the primary one before it is shown). The window manager
+// places the frame's top left corner where the window is moved to.
 void GtkDialogWindow::Centre() {
+  FrameAddition(window_, frameAcross_, frameDown_);
   GdkDisplay* display = gtk_widget_get_display(window_);
   GdkMonitor* monitor = nullptr;
   if (GdkWindow* own = gtk_widget_get_window(window_)) monitor = gdk_display_get_monitor_at_window(display, own);
@@ -96,8 +119,14 @@ void GtkDialogWindow::Centre() {
   if (monitor == nullptr) return;
   GdkRectangle area;
   gdk_monitor_get_workarea(monitor, &area);
-  gtk_window_move(GTK_WINDOW(window_), area.x + std::max(0, (area.width - width_) / 2),
-                  area.y + std::max(0, (area.height - height_) / 2));
+  gtk_window_move(GTK_WINDOW(window_), area.x + std::max(0, (area.width - width_ - frameAcross_) / 2),
+                  area.y + std::max(0, (area.height - height_ - frameDown_) / 2));
+}
+
+void GtkDialogWindow::CentreIfFrameChanged() {
+  int across = 0, down = 0;
+  FrameAddition(window_, across, down);
+  if (across != frameAcross_ || down != frameDown_) Centre();
 }
 
 void GtkDialogWindow::Show() {

@@ -2,10 +2,10 @@
 // client area holds the movie (the web view of the HTML player) and nothing
 // else. The window's own background is the brand colour, which shows
 // wherever the movie is transparent. Its size is the size the movie asks
-// for; it is centred on the work area of its monitor. The close button
-// (and Alt+F4, and Ctrl-C on the terminal the program was started from)
-// reaches the owner's close request handler; the window itself never
-// closes. Enter and Escape do nothing.
+// for; it is centred, with its frame, on the work area of its monitor. The
+// close button (and Alt+F4, and Ctrl-C on the terminal the program was
+// started from) reaches the owner's close request handler; the window
+// itself never closes. Enter and Escape do nothing.
 #pragma once
 
 #include <functional>
@@ -42,6 +42,9 @@ class GtkDialogWindow : public DialogWindow {
 
   // Runs the close request handler; false when there is none.
   bool RequestClose();
+  // Centres the window again when its frame has changed size (the window
+  // manager framed it); a window the user moved stays where it is.
+  void CentreIfFrameChanged();
 
   // The brand colour once set. The movie's view paints it itself: GTK
   // would leave whatever lay below a transparent view.
@@ -66,6 +69,8 @@ class GtkDialogWindow : public DialogWindow {
   GtkCssProvider* css_ = nullptr;
   int width_;
   int height_;
+  int frameAcross_ = 0;  // the frame's size when last centred
+  int frameDown_ = 0;
   std::function<void()> onCloseRequest_;
   std::optional<Colour> background_;
   std::function<void(const Colour&)> onBackground_;
