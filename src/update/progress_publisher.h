@@ -1,8 +1,8 @@
 // The download's progress in the movie, shown from a thread of its own: the
 // worker hands over the newest state whenever it likes, and this thread
-// makes the synchronous movie calls at most about ten times a second, so a
-// slow movie call never holds the transfers. Only the newest state is kept;
-// states in between are skipped.
+// makes the synchronous movie calls at most once per interval (the update
+// run gives four a second), so a slow movie call never holds the transfers.
+// Only the newest state is kept; states in between are skipped.
 #pragma once
 
 #include <chrono>
