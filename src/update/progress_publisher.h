@@ -20,7 +20,8 @@ class ProgressPublisher {
   // thread, one call at a time.
   using MovieCall = std::function<void(const char* function, const std::string& parameter)>;
 
-  explicit ProgressPublisher(MovieCall call, std::chrono::milliseconds interval = std::chrono::milliseconds(100));
+  // `interval`: the pause after each round of calls.
+  ProgressPublisher(MovieCall call, std::chrono::milliseconds interval);
   // Ends the thread; a state not yet shown is dropped, a call under way
   // completes first (the dialog's stop releases it).
   ~ProgressPublisher();
