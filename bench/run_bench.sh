@@ -9,8 +9,8 @@
 # The files come from nginx on loopback (sendfile, keep-alive), the file
 # list from the reference update server; both run only for the benchmark.
 # Runs alternate (installer, the installer with the HTML player when it is
-# built, curl, cp) after one warm-up of each; medians
-# are quoted. The output ends with one line per case:
+# built, curl, cp) after one warm-up of each; medians are quoted. The
+# output ends with one line per case:
 #   bench <set> <protocol> download_ratio=<installer/curl> apply_ratio=<installer/cp> peak_rss_mb=<n>
 #
 # After them, the wide-area cases (bench/run_wan_bench.sh) add their lines:
@@ -29,7 +29,7 @@
 # "bench <set> <protocol>-html download_ratio=... calls_ratio=<attached /
 # attached with the calls dropped>" lines (what the progress calls cost);
 # and the player's protocol round trip and first paint (bench/html_bench):
-#   bench html roundtrip_median_ms=<ms> roundtrip_p99_ms=<ms> first_paint_ms=<ms>
+#   bench html roundtrip_median_ms=<ms> roundtrip_p99_ms=<ms> progress_cpu_ms=<ms> first_paint_ms=<ms>
 set -euo pipefail
 . "$(dirname "$0")/bench_common.sh"
 
